@@ -1,0 +1,45 @@
+#include "bookfile/bookfile.h"
+
+#include <cstring>
+
+#include "app/exit_with_pause.h"
+
+void read_header(std::FILE* book, ImpHeader& header) {
+  unsigned char bytes[kHeaderSize];
+  if (std::fread(bytes, 1, kHeaderSize, book) != kHeaderSize) {
+    fail("Not an IMP file (couldn't read)\n");
+  }
+  std::memcpy(header.signature, bytes + kSignatureOffset, kSignatureSize);
+  if (std::memcmp(header.signature, kSignature, kSignatureSize) != 0) {
+    // The precision stops the conversion at 8 bytes or at a zero byte, whichever comes first.
+    std::fprintf(stderr, "Not an IMP file (bad sig %-8.8s)\n", header.signature);
+    exit_with_pause(-1);
+  }
+  header.version = load_be16(bytes);
+  if (header.version != 1 && header.version != 2) {
+    std::fprintf(stderr, "Unknown IMP file version %u\n", static_cast<unsigned>(header.version));
+    exit_with_pause(-1);
+  }
+  std::memcpy(header.extra, bytes + kHeaderExtraOffset, sizeof header.extra);
+  header.resource_count = load_be16(bytes + kResourceCountOffset);
+  header.name_length = load_be16(bytes + kNameLengthOffset);
+  header.info_length = load_be16(bytes + kInfoLengthOffset);
+}
+
+void read_entry(std::FILE* book, const ImpHeader& header, ImpEntry& entry) {
+  unsigned char bytes[kEntrySizeV2];
+  const std::size_t size = entry_size(header);
+  if (std::fread(bytes, 1, size, book) != size) fail("Couldn't read directory entry");
+  std::memcpy(entry.type, bytes, kTypeSize);
+  if (header.version == 2) {
+    entry.extra_a = load_be32(bytes + kV2ExtraAOffset);
+    entry.size = load_be32(bytes + kV2SizeOffset);
+    std::memcpy(entry.extra_raw, bytes + kV2ExtraRawOffset, sizeof entry.extra_raw);
+    entry.extra_b = load_be32(bytes + kV2ExtraBOffset);
+  } else {
+    entry.extra_a = load_be16(bytes + kV1ExtraAOffset);
+    entry.size = load_be32(bytes + kV1SizeOffset);
+    std::memset(entry.extra_raw, 0, sizeof entry.extra_raw);
+    entry.extra_b = 0;
+  }
+}

@@ -1,0 +1,97 @@
+#include "tests/book_writer.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+void put_be16(std::string& out, std::uint16_t value) {
+  out += static_cast<char>(value >> 8);
+  out += static_cast<char>(value & 0xFF);
+}
+
+void put_be32(std::string& out, std::uint32_t value) {
+  put_be16(out, static_cast<std::uint16_t>(value >> 16));
+  put_be16(out, static_cast<std::uint16_t>(value & 0xFFFF));
+}
+
+namespace {
+
+void put_entry(std::string& out, std::uint16_t version, const TestResource& resource,
+               std::uint32_t size) {
+  out += resource.type.substr(0, 4);
+  out.append(4 - std::min<std::size_t>(4, resource.type.size()), ' ');
+  if (version == 2) {
+    put_be32(out, resource.extra_a);
+    put_be32(out, size);
+    out += resource.extra_raw.substr(0, 4);
+    put_be32(out, resource.extra_b);
+  } else {
+    put_be16(out, static_cast<std::uint16_t>(resource.extra_a));
+    put_be32(out, size);
+  }
+}
+
+std::uint32_t size_of(const TestResource& resource) {
+  return static_cast<std::uint32_t>(resource.data.size());
+}
+
+}  // namespace
+
+std::string make_book(const TestBook& book) {
+  std::string out;
+  put_be16(out, book.version);
+  out += book.signature.substr(0, 8);
+  out += book.extra.substr(0, 8);
+  put_be16(out, book.resource_count.value_or(static_cast<std::uint16_t>(book.resources.size())));
+  put_be16(out, book.name_length.value_or(static_cast<std::uint16_t>(book.name.size())));
+  put_be16(out, book.info_length.value_or(static_cast<std::uint16_t>(book.info.size())));
+  out += book.info;
+  out += book.name;
+  for (const TestResource& resource : book.resources) {
+    put_entry(out, book.version, resource, resource.directory_size.value_or(size_of(resource)));
+  }
+  for (const TestResource& resource : book.resources) {
+    put_entry(out, book.version, resource, resource.record_size.value_or(size_of(resource)));
+    out += resource.data;
+  }
+  return out;
+}
+
+std::string expected_info_file(const TestBook& book) {
+  std::string out(
+      "\x00\x01"
+      "BOOKVELT",
+      10);
+  put_be16(out, static_cast<std::uint16_t>(book.info.size()));
+  return out + book.info;
+}
+
+TestBook sample_book(std::uint16_t version) {
+  TestBook book;
+  book.version = version;
+  book.name = version == 2 ? "Sample" : "SampleV1";
+  book.extra = "\x01\x02\x03\x04\x05\x06\x07\x08";
+  for (int i = 0; i < 40; ++i) book.info += static_cast<char>('A' + i % 26);
+  book.resources = {
+      {"TEXT", "It was a dark and stormy night.\n", {}, {}, 7, "\x01\x02\x03\x04", 9},
+      {"    ", std::string("fork\x00\xFF bytes", 11)},
+      {"EMPT", ""},
+      {"PICT", std::string(600, '\x5A')},
+      {std::string("TE\0X", 4), "cut type"},
+      {"TEXT", "the later TEXT wins\n"},
+  };
+  return book;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}

@@ -1,0 +1,46 @@
+// A small book writer for tests, the fuzz seeds, the benchmark and the sample book. It writes
+// the layout by hand, apart from the reader's code, and lets a test declare sizes and counts
+// that disagree with the bytes that follow.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TestResource {
+  std::string type;  // the four type bytes
+  std::string data;
+  std::optional<std::uint32_t> directory_size;  // the size in the directory entry
+  std::optional<std::uint32_t> record_size;     // the size in the entry that opens the record
+  std::uint32_t extra_a = 0;
+  std::string extra_raw = std::string(4, '\0');
+  std::uint32_t extra_b = 0;
+};
+
+struct TestBook {
+  std::uint16_t version = 2;
+  std::string signature = "BOOKVELT";
+  std::string extra = std::string(8, '\0');
+  std::string info;
+  std::string name = "Novel";
+  std::vector<TestResource> resources;
+  std::optional<std::uint16_t> resource_count;  // the counts as stored, when they disagree
+  std::optional<std::uint16_t> name_length;
+  std::optional<std::uint16_t> info_length;
+};
+
+void put_be16(std::string& out, std::uint16_t value);
+void put_be32(std::string& out, std::uint32_t value);
+
+std::string make_book(const TestBook& book);
+
+// The bytes "RSRC.INF" must hold for `book`.
+std::string expected_info_file(const TestBook& book);
+
+// A book of either version with every feature: info block, blank type, empty resource,
+// duplicate type codes (the later one wins), a type cut by a zero byte.
+TestBook sample_book(std::uint16_t version);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);

@@ -1,0 +1,159 @@
+#include "bookfile/bookfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "tests/book_writer.h"
+#include "tests/exit_seam.h"
+
+namespace {
+
+struct CloseStream {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using Stream = std::unique_ptr<std::FILE, CloseStream>;
+
+Stream stream_of(const std::string& bytes) {
+  Stream stream(std::tmpfile());
+  std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
+  std::rewind(stream.get());
+  return stream;
+}
+
+std::string header_bytes(std::uint16_t version, const std::string& signature) {
+  TestBook book;
+  book.version = version;
+  book.signature = signature;
+  return make_book(book).substr(0, kHeaderSize);
+}
+
+// What read_header prints when it ends the run, or "" when it returns.
+std::string header_failure(const std::string& bytes) {
+  Stream book = stream_of(bytes);
+  ImpHeader header;
+  testing::internal::CaptureStderr();
+  try {
+    read_header(book.get(), header);
+  } catch (const RunEnded& ended) {
+    EXPECT_EQ(ended.status, -1);
+    return testing::internal::GetCapturedStderr();
+  }
+  testing::internal::GetCapturedStderr();
+  return "";
+}
+
+std::string entry_failure(std::uint16_t version, const std::string& bytes) {
+  Stream book = stream_of(bytes);
+  ImpHeader header{};
+  header.version = version;
+  ImpEntry entry;
+  testing::internal::CaptureStderr();
+  try {
+    read_entry(book.get(), header, entry);
+  } catch (const RunEnded& ended) {
+    EXPECT_EQ(ended.status, -1);
+    return testing::internal::GetCapturedStderr();
+  }
+  testing::internal::GetCapturedStderr();
+  return "";
+}
+
+TEST(ReadHeader, ShortFileIsCheckedBeforeSignatureAndVersion) {
+  const std::string good = header_bytes(2, "BOOKVELT");
+  EXPECT_EQ(header_failure(""), "Not an IMP file (couldn't read)\n");
+  EXPECT_EQ(header_failure(good.substr(0, 10)), "Not an IMP file (couldn't read)\n");
+  EXPECT_EQ(header_failure(good.substr(0, 23)), "Not an IMP file (couldn't read)\n");
+  EXPECT_EQ(header_failure(header_bytes(9, "BOOKVEL").substr(0, 23)),
+            "Not an IMP file (couldn't read)\n");
+}
+
+TEST(ReadHeader, SignatureIsCheckedBeforeVersion) {
+  EXPECT_EQ(header_failure(header_bytes(9, "BOOKVELX")), "Not an IMP file (bad sig BOOKVELX)\n");
+  EXPECT_EQ(header_failure(header_bytes(2, "bookvelt")), "Not an IMP file (bad sig bookvelt)\n");
+}
+
+TEST(ReadHeader, BadSignatureStopsAtZeroAndPadsToEight) {
+  EXPECT_EQ(header_failure(header_bytes(2, std::string("XYZ\0ABCD", 8))),
+            "Not an IMP file (bad sig XYZ     )\n");
+  EXPECT_EQ(header_failure(header_bytes(2, std::string(8, '\0'))),
+            "Not an IMP file (bad sig         )\n");
+}
+
+TEST(ReadHeader, VersionIsReadBigEndian) {
+  EXPECT_EQ(header_failure(header_bytes(3, "BOOKVELT")), "Unknown IMP file version 3\n");
+  EXPECT_EQ(header_failure(header_bytes(0x0100, "BOOKVELT")), "Unknown IMP file version 256\n");
+  EXPECT_EQ(header_failure(header_bytes(0, "BOOKVELT")), "Unknown IMP file version 0\n");
+  EXPECT_EQ(header_failure(header_bytes(0xFFFF, "BOOKVELT")), "Unknown IMP file version 65535\n");
+}
+
+TEST(ReadHeader, FillsEveryFieldInHostOrderAndStopsAtOffset24) {
+  for (std::uint16_t version : {1, 2}) {
+    std::string bytes;
+    put_be16(bytes, version);
+    bytes += "BOOKVELT";
+    bytes += "\x01\x02\x03\x04\x05\x06\x07\x08";
+    put_be16(bytes, 0x1234);
+    put_be16(bytes, 0xFFFE);
+    put_be16(bytes, 0x0102);
+    bytes += "after";
+    Stream book = stream_of(bytes);
+    ImpHeader header;
+    read_header(book.get(), header);
+    EXPECT_EQ(header.version, version);
+    EXPECT_EQ(std::string(header.signature, 8), "BOOKVELT");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(header.extra), 8),
+              "\x01\x02\x03\x04\x05\x06\x07\x08");
+    EXPECT_EQ(header.resource_count, 0x1234);
+    EXPECT_EQ(header.name_length, 0xFFFE);
+    EXPECT_EQ(header.info_length, 0x0102);
+    EXPECT_EQ(std::ftell(book.get()), 24);
+  }
+  // A file that ends right after a valid header passes.
+  EXPECT_EQ(header_failure(header_bytes(1, "BOOKVELT")), "");
+}
+
+TEST(ReadEntry, VersionOneWidensAndClearsWhatItLacks) {
+  Stream book = stream_of(std::string("TEXT\x00\x07\x00\x00\x01\x00", 10));
+  ImpHeader header{};
+  header.version = 1;
+  ImpEntry entry;
+  std::memset(&entry, 0xFF, sizeof entry);
+  read_entry(book.get(), header, entry);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.type), 4), "TEXT");
+  EXPECT_EQ(entry.extra_a, 7u);
+  EXPECT_EQ(entry.size, 256u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.extra_raw), 4), std::string(4, '\0'));
+  EXPECT_EQ(entry.extra_b, 0u);
+  EXPECT_EQ(std::ftell(book.get()), 10);
+}
+
+TEST(ReadEntry, VersionTwoKeepsRawBytesAndConvertsNumbers) {
+  Stream book =
+      stream_of(std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF"
+                            "\x00\x00\x01\x02",
+                            20));
+  ImpHeader header{};
+  header.version = 2;
+  ImpEntry entry;
+  read_entry(book.get(), header, entry);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.type), 4), "PICT");
+  EXPECT_EQ(entry.extra_a, 0x80000001u);
+  EXPECT_EQ(entry.size, 0xFFFFFFFEu);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.extra_raw), 4), "\xDE\xAD\xBE\xEF");
+  EXPECT_EQ(entry.extra_b, 0x102u);
+  EXPECT_EQ(std::ftell(book.get()), 20);
+}
+
+TEST(ReadEntry, ShortEntryHasNoLineEnd) {
+  EXPECT_EQ(entry_failure(2, std::string(19, 'x')), "Couldn't read directory entry");
+  EXPECT_EQ(entry_failure(1, std::string(9, 'x')), "Couldn't read directory entry");
+  EXPECT_EQ(entry_failure(1, ""), "Couldn't read directory entry");
+  // Version 1 takes 10 bytes, so 19 bytes are enough for it.
+  EXPECT_EQ(entry_failure(1, std::string(19, 'x')), "");
+}
+
+}  // namespace

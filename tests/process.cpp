@@ -1,0 +1,112 @@
+#include "tests/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/book_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// IMPX_RUNNER, when set, is the program that runs impx (wine for impx.exe).
+std::vector<std::string> command_prefix() {
+  std::vector<std::string> prefix;
+  if (const char* runner = std::getenv("IMPX_RUNNER"); runner != nullptr && *runner != '\0') {
+    prefix.push_back(runner);
+  }
+  const char* exe = std::getenv("IMPX_EXE");
+  prefix.push_back(exe != nullptr && *exe != '\0' ? exe : IMPX_PATH);
+  return prefix;
+}
+
+// Windows programs end lines with CR LF on the console; the tests compare the text itself.
+std::string without_carriage_returns(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+bool windows_target() {
+  const char* runner = std::getenv("IMPX_RUNNER");
+  return runner != nullptr && *runner != '\0';
+}
+
+Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
+                 const std::string& input, const Limits& limits) {
+  const std::string scratch = make_temp_directory();
+  const std::string in_path = scratch + "/in", out_path = scratch + "/out",
+                    err_path = scratch + "/err";
+  write_file(in_path, input);
+  std::vector<std::string> command = command_prefix();
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    const int in = open(in_path.c_str(), O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(directory.c_str()) != 0) {
+      _exit(126);
+    }
+    if (limits.address_space > 0) {
+      const rlimit limit{static_cast<rlim_t>(limits.address_space),
+                         static_cast<rlim_t>(limits.address_space)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (limits.file_size > 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      const rlimit limit{static_cast<rlim_t>(limits.file_size),
+                         static_cast<rlim_t>(limits.file_size)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int wait_status = 0;
+  while (waitpid(child, &wait_status, 0) < 0) {
+  }
+  Outcome run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  run.err = without_carriage_returns(read_file(err_path));
+  run.out = without_carriage_returns(read_file(out_path));
+  remove_tree(scratch);
+  return run;
+}
+
+std::string make_temp_directory() {
+  std::string pattern = (fs::temp_directory_path() / "impx-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+void remove_tree(const std::string& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+}
+
+std::map<std::string, std::string> tree(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).generic_string();
+    entries[relative] = entry.is_directory() ? "<dir>" : read_file(entry.path().string());
+  }
+  return entries;
+}

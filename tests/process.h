@@ -1,0 +1,32 @@
+// Running the built impx as a user would, in a directory of its own, with a standard input that
+// is never a terminal.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct Outcome {
+  int status;  // the exit status as a POSIX parent sees it; 128 + N after signal N
+  std::string err;
+  std::string out;
+};
+
+struct Limits {
+  long address_space = 0;  // bytes; 0 leaves it as it is
+  long file_size = 0;      // bytes; 0 leaves it; exceeding it fails the write
+};
+
+// Runs impx with `args` in `directory`, `input` as its standard input.
+Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
+                 const std::string& input = "", const Limits& limits = {});
+
+// True when impx runs as a Windows program (under wine) and takes Windows paths.
+bool windows_target();
+
+// A fresh empty directory for one test, removed again by the caller's `remove_tree`.
+std::string make_temp_directory();
+void remove_tree(const std::string& path);
+
+// Every entry below `root`, by relative path: a file's bytes, or "<dir>" for a directory.
+std::map<std::string, std::string> tree(const std::string& root);

@@ -1,0 +1,204 @@
+// Resource files: both versions end to end, and books that are cut short or hostile.
+#include "tests/sandbox.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+class ResourcesTest : public Sandbox {};
+
+const std::string kEntryCut = "Couldn't read directory entry";
+const std::string kDataCut = "Not a complete IMP file (resource data cut short)\n";
+
+TestBook book_of(std::uint16_t version, std::vector<TestResource> resources) {
+  TestBook book;
+  book.version = version;
+  book.resources = std::move(resources);
+  return book;
+}
+
+std::size_t entry_bytes(std::uint16_t version) {
+  return version == 2 ? 20 : 10;
+}
+
+// Where the data region starts in `book`.
+std::size_t data_start(const TestBook& book) {
+  return 24 + book.info.size() + book.name.size() +
+         book.resources.size() * entry_bytes(book.version);
+}
+
+TEST_F(ResourcesTest, BothVersionsUnpackEveryResourceByteExactly) {
+  for (std::uint16_t version : {1, 2}) {
+    const TestBook book = sample_book(version);
+    put("book.imp", make_book(book));
+    const Outcome run = impx({"book.imp"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(output(book.name), (Files{
+                                     {"RSRC.INF", expected_info_file(book)},
+                                     {"TEXT", "the later TEXT wins\n"},
+                                     {"DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
+                                     {"EMPT", ""},
+                                     {"PICT", std::string(600, '\x5A')},
+                                     {"TE", "cut type"},
+                                 }))
+        << "version " << version;
+  }
+}
+
+TEST_F(ResourcesTest, NoResourcesLeavesOnlyTheInfoFile) {
+  put("book.imp", make_book(book_of(2, {})));
+  EXPECT_EQ(impx({"book.imp"}).status, 0);
+  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book_of(2, {}))}}));
+}
+
+TEST_F(ResourcesTest, DirectoryCutInsideAnEntryLeavesOnlyTheInfoFile) {
+  for (std::uint16_t version : {1, 2}) {
+    const TestBook book = book_of(version, {{"AAAA", "first"}, {"BBBB", "second"}});
+    const std::size_t cut = 24 + book.info.size() + book.name.size() + 2 * entry_bytes(version) - 1;
+    put("book.imp", make_book(book).substr(0, cut));
+    const Outcome run = impx({"book.imp"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, kEntryCut + kPrompt);
+    EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}}));
+    remove_tree(work + "/Novel");
+  }
+}
+
+TEST_F(ResourcesTest, RecordCutInsideItsEntryKeepsTheFilesBeforeIt) {
+  const TestBook book = book_of(2, {{"AAAA", "first"}, {"BBBB", "second"}});
+  put("book.imp", make_book(book).substr(0, data_start(book) + 20 + 5 + 7));
+  const Outcome run = impx({"book.imp"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, kEntryCut + kPrompt);
+  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}}));
+}
+
+TEST_F(ResourcesTest, ResourceDataCutShortIsRefusedBeforeItsFileIsCreated) {
+  const TestBook book = book_of(1, {{"AAAA", "first"}, {"BBBB", std::string(5000, 'b')}});
+  put("book.imp", make_book(book).substr(0, make_book(book).size() - 1));
+  const Outcome run = impx({"book.imp"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, kDataCut + kPrompt);
+  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}}));
+}
+
+TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory) {
+  if (windows_target()) GTEST_SKIP() << "address-space limits are a POSIX matter";
+  TestResource huge{"HUGE", "tiny"};
+  huge.directory_size = 0xFFFFFFFF;
+  huge.record_size = 0xFFFFFFF0;
+  const TestBook book = book_of(2, {huge});
+  put("book.imp", make_book(book));
+  const Outcome run = impx({"book.imp"}, "", Limits{256L << 20, 0});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, kDataCut + kPrompt);
+  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}}));
+}
+
+TEST_F(ResourcesTest, RecordLargerThanEveryDirectoryEntryIsCopiedExactly) {
+  std::string big(3u << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 7);
+  TestResource large{"LARG", big};
+  large.directory_size = 10;
+  TestResource zero{"ZERO", "data the directory calls empty"};
+  zero.directory_size = 0;
+  const TestBook book = book_of(2, {large, zero});
+  put("book.imp", make_book(book));
+  const Outcome run = impx({"book.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(output("Novel")["LARG"], big);
+  EXPECT_EQ(output("Novel")["ZERO"], "data the directory calls empty");
+}
+
+TEST_F(ResourcesTest, OnlyTheRecordEntryNamesAndSizesTheFile) {
+  // The record says 3 bytes where the directory says 6: the file gets 3 bytes, and the next
+  // record's entry follows right after them.
+  TestResource first{"AAAA", "abc"};
+  first.directory_size = 6;
+  const TestBook book = book_of(1, {first, {"BBBB", "second"}});
+  put("book.imp", make_book(book));
+  EXPECT_EQ(impx({"book.imp"}).status, 0);
+  EXPECT_EQ(output("Novel")["AAAA"], "abc");
+  EXPECT_EQ(output("Novel")["BBBB"], "second");
+}
+
+TEST_F(ResourcesTest, HostileTypeCodesAreRefusedAfterTheFilesBeforeThem) {
+  const struct {
+    std::string type;
+    std::string shown;
+  } cases[] = {
+      {std::string("..\0\0", 4), "..\\x00\\x00"},
+      {std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"},
+      {"a/b\x1b", "a/b\\x1B"},
+      {"/etc", "/etc"},
+      {std::string("../\0", 4), "../\\x00"},
+  };
+  for (const auto& c : cases) {
+    const TestBook book = book_of(2, {{"GOOD", "kept"}, {c.type, "evil"}});
+    put("book.imp", make_book(book));
+    const Files before = everything();
+    const Outcome run = impx({"book.imp"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, "Refusing resource type \"" + c.shown +
+                           "\": it must name one file in the book's directory\n" + kPrompt);
+    Files expected = before;
+    expected["work/Novel"] = "<dir>";
+    expected["work/Novel/RSRC.INF"] = expected_info_file(book);
+    expected["work/Novel/GOOD"] = "kept";
+    EXPECT_EQ(everything(), expected) << c.shown;
+    remove_tree(work + "/Novel");
+  }
+}
+
+TEST_F(ResourcesTest, EmptyTypeNameFailsToBeCreated) {
+  const TestBook book = book_of(2, {{"GOOD", "kept"}, {std::string("\0BCD", 4), "x"}});
+  put("book.imp", make_book(book));
+  const Outcome run = impx({"book.imp"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err.substr(0, 5), "out: ");
+  if (!windows_target()) {
+    EXPECT_EQ(run.err, "out: No such file or directory\n" + std::string(kPrompt));
+  }
+  EXPECT_EQ(output("Novel").size(), 2u);
+}
+
+TEST_F(ResourcesTest, FailedWriteIsReported) {
+  if (windows_target()) GTEST_SKIP() << "file-size limits are a POSIX matter";
+  const TestBook book = book_of(2, {{"SMAL", "small"}, {"BIGG", std::string(100000, 'x')}});
+  put("book.imp", make_book(book));
+  const Outcome run = impx({"book.imp"}, "", Limits{0, 50000});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, "write: File too large\n" + std::string(kPrompt));
+  EXPECT_EQ(output("Novel")["SMAL"], "small");
+}
+
+// Every cut-short prefix of a good book ends in a refusal, never in success or a crash, and
+// writes nothing but whole files whose bytes come from the book.
+TEST_F(ResourcesTest, EveryPrefixOfAGoodBookIsRefused) {
+  for (std::uint16_t version : {1, 2}) {
+    const TestBook book = sample_book(version);
+    const std::string whole = make_book(book);
+    const std::size_t stride = windows_target() ? 23 : 1;
+    for (std::size_t length = 0; length < whole.size(); length += stride) {
+      put("book.imp", whole.substr(0, length));
+      const Outcome run = impx({"book.imp"});
+      ASSERT_EQ(run.status, 255) << "prefix " << length;
+      ASSERT_GE(run.err.size(), std::string(kPrompt).size());
+      ASSERT_EQ(run.err.substr(run.err.size() - std::string(kPrompt).size()), kPrompt);
+      for (const auto& [path, bytes] : everything()) {
+        if (path == "work" || path == "work/book.imp" || path == "work/" + book.name) continue;
+        ASSERT_EQ(path.rfind("work/" + book.name + "/", 0), 0u) << path;
+        if (path == "work/" + book.name + "/RSRC.INF") {
+          ASSERT_EQ(bytes, expected_info_file(book));
+        } else {
+          ASSERT_NE(whole.find(bytes), std::string::npos) << path;
+        }
+      }
+      remove_tree(work + "/" + book.name);
+    }
+  }
+}
+
+}  // namespace

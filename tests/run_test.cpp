@@ -1,0 +1,210 @@
+// The command line, the run control and the output directory, seen from outside the process.
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/sandbox.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+class RunTest : public Sandbox {};
+
+TestBook book_named(const std::string& name, const std::string& info = "info") {
+  TestBook book;
+  book.name = name;
+  book.info = info;
+  return book;
+}
+
+TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
+  const Outcome run = impx({});
+  EXPECT_EQ(run.status, 255);
+  const std::string tail = " <impfile1>...<impfilen>\n" + std::string(kPrompt);
+  ASSERT_GE(run.err.size(), tail.size());
+  EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail);
+  if (!windows_target()) {
+    EXPECT_EQ(run.err, "Usage: " + std::string(IMPX_PATH) + tail);
+  }
+  EXPECT_EQ(run.out, "");
+  // The prompt also ends on a line longer than it takes.
+  EXPECT_EQ(impx({}, std::string(100, 'y') + "\n").status, 255);
+}
+
+TEST_F(RunTest, BareNameUnpacksBesideTheBookAndPrintsNothing) {
+  const TestBook book = book_named("Novel");
+  put("a.imp", make_book(book));
+  const Outcome run = impx({"a.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(everything(), (Files{{"work", "<dir>"},
+                                 {"work/a.imp", make_book(book)},
+                                 {"work/Novel", "<dir>"},
+                                 {"work/Novel/RSRC.INF", expected_info_file(book)}}));
+}
+
+TEST_F(RunTest, RelativeAndAbsolutePathsUnpackBesideTheBook) {
+  put("books/a.imp", make_book(book_named("First")));
+  put("deep/er/b.imp", make_book(book_named("Second")));
+  const Outcome run = impx({"books/a.imp", work + "/deep/er/b.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(output("books"), (Files{{"a.imp", make_book(book_named("First"))},
+                                    {"First", "<dir>"},
+                                    {"First/RSRC.INF", expected_info_file(book_named("First"))}}));
+  EXPECT_EQ(output("deep/er/Second"),
+            (Files{{"RSRC.INF", expected_info_file(book_named("Second"))}}));
+}
+
+TEST_F(RunTest, EveryPathIsTakenFromTheStartingDirectory) {
+  put("a.imp", make_book(book_named("A")));
+  put("books/b.imp", make_book(book_named("B")));
+  put("c.imp", make_book(book_named("C")));
+  const Outcome run = impx({"a.imp", "books/b.imp", "c.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(output("A").size(), 1u);
+  EXPECT_EQ(output("books/B").size(), 1u);
+  EXPECT_EQ(output("C").size(), 1u);
+}
+
+TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
+  put("a.imp", make_book(book_named("A")));
+  const Outcome run = impx({"a.imp", "missing.imp", "a.imp"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, "fopen: No such file or directory\n" + std::string(kPrompt));
+  EXPECT_EQ(output("A"), (Files{{"RSRC.INF", expected_info_file(book_named("A"))}}));
+}
+
+TEST_F(RunTest, ExistingOutputDirectoryIsRefusedAndLeftUntouched) {
+  put("a.imp", make_book(book_named("Novel", "new info")));
+  put("Novel/RSRC.INF", "old info");
+  put("Novel/keep", "kept");
+  const Files before = everything();
+  const Outcome run = impx({"a.imp"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err,
+            "The res directory already exists.  Please delete it first\n" + std::string(kPrompt));
+  EXPECT_EQ(everything(), before);
+
+  // The same book twice in one run: the second finds the first one's output.
+  put("b.imp", make_book(book_named("Other")));
+  const Outcome twice = impx({"b.imp", "b.imp"});
+  EXPECT_EQ(twice.status, 255);
+  EXPECT_EQ(twice.err,
+            "The res directory already exists.  Please delete it first\n" + std::string(kPrompt));
+  EXPECT_EQ(output("Other").size(), 1u);
+}
+
+TEST_F(RunTest, HeaderFailureCreatesNothing) {
+  put("short.imp", make_book(book_named("Novel")).substr(0, 23));
+  TestBook bad = book_named("Novel");
+  bad.version = 3;
+  put("v3.imp", make_book(bad));
+  const Files before = everything();
+  EXPECT_EQ(impx({"short.imp"}).err, "Not an IMP file (couldn't read)\n" + std::string(kPrompt));
+  const Outcome v3 = impx({"v3.imp"});
+  EXPECT_EQ(v3.status, 255);
+  EXPECT_EQ(v3.err, "Unknown IMP file version 3\n" + std::string(kPrompt));
+  EXPECT_EQ(everything(), before);
+}
+
+TEST_F(RunTest, InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock) {
+  TestBook empty = book_named("Empty", "");
+  TestBook v2 = book_named("Three", std::string(300, '\x07'));
+  TestBook largest = book_named("Largest", std::string(65535, '\xA5'));
+  TestBook v1 = book_named("One", "v1 info");
+  v1.version = 1;
+  put("empty.imp", make_book(empty));
+  put("three.imp", make_book(v2));
+  put("largest.imp", make_book(largest));
+  put("one.imp", make_book(v1));
+  ASSERT_EQ(impx({"empty.imp", "three.imp", "largest.imp", "one.imp"}).status, 0);
+  EXPECT_EQ(output("Empty")["RSRC.INF"], std::string("\x00\x01"
+                                                     "BOOKVELT\x00\x00",
+                                                     12));
+  const std::string three = output("Three")["RSRC.INF"];
+  ASSERT_EQ(three.size(), 312u);
+  EXPECT_EQ(three.substr(0, 12), std::string("\x00\x01"
+                                             "BOOKVELT\x01\x2C",
+                                             12));
+  EXPECT_EQ(output("Largest")["RSRC.INF"].size(), 65535u + 12);
+  EXPECT_EQ(output("Largest")["RSRC.INF"], expected_info_file(largest));
+  EXPECT_EQ(output("One")["RSRC.INF"], expected_info_file(v1));
+}
+
+TEST_F(RunTest, BookNameEndsAtItsFirstZeroByte) {
+  put("a.imp", make_book(book_named(std::string("Ab\0cd", 5))));
+  ASSERT_EQ(impx({"a.imp"}).status, 0);
+  EXPECT_EQ(output("Ab").size(), 1u);
+}
+
+TEST_F(RunTest, HostileBookNamesAreRefusedBeforeAnythingIsCreated) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"", ""},
+      {std::string("\0abc", 4), ""},
+      {".", "."},
+      {"..", ".."},
+      {"../evil", "../evil"},
+      {"a/b", "a/b"},
+      {"/tmp", "/tmp"},
+      {"..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy"},
+  };
+  for (const auto& c : cases) {
+    put("a.imp", make_book(book_named(c.name)));
+    const Files before = everything();
+    const Outcome run = impx({"a.imp"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err,
+              "Refusing book name \"" + c.shown + "\": it must name one new directory\n" + kPrompt);
+    EXPECT_EQ(everything(), before);
+  }
+}
+
+TEST_F(RunTest, NamesThatAreFineOnPosixPassUnchanged) {
+  if (windows_target()) GTEST_SKIP() << "Windows refuses these names";
+  const std::string odd = "a\\b: \x1b[1m\xE9*?";
+  put("a.imp", make_book(book_named(odd)));
+  const Outcome run = impx({"a.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(output(odd).size(), 1u);
+}
+
+TEST_F(RunTest, InfoBlockOrNameCutShortIsRefusedBeforeAnythingIsCreated) {
+  const std::string cut = "Not a complete IMP file (info block or name cut short)\n";
+  const std::string book = make_book(book_named("Novel", std::string(100, 'i')));
+  for (std::size_t length : {24, 50, 123, 128}) {
+    put("a.imp", book.substr(0, length));
+    const Files before = everything();
+    const Outcome run = impx({"a.imp"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, cut + kPrompt) << length;
+    EXPECT_EQ(everything(), before);
+  }
+}
+
+TEST_F(RunTest, BookInTheRootHasItsOutputInTheRoot) {
+  if (windows_target()) GTEST_SKIP() << "covered by the drive root test";
+  const std::string stem = "impx-root-test-" + std::to_string(getpid());
+  const std::string path = "/" + stem + ".imp";
+  TestBook book = book_named(stem);
+  try {
+    write_file(path, make_book(book));
+  } catch (const std::exception&) {
+    GTEST_SKIP() << "the root is not writable here";
+  }
+  const Outcome run = impx({path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(tree("/" + stem), (Files{{"RSRC.INF", expected_info_file(book)}}));
+  EXPECT_EQ(everything(), (Files{{"work", "<dir>"}}));
+  remove_tree("/" + stem);
+  std::filesystem::remove(path);
+}
+
+}  // namespace

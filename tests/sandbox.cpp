@@ -1,0 +1,47 @@
+#include "tests/sandbox.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+const char* const Sandbox::kPrompt = "Press any key to continue...\n";
+
+void Sandbox::SetUp() {
+  sandbox = make_temp_directory();
+  work = sandbox + "/work";
+  fs::create_directory(work);
+}
+
+void Sandbox::TearDown() {
+  remove_tree(sandbox);
+}
+
+void Sandbox::put(const std::string& path, const std::string& bytes) {
+  const fs::path full = fs::path(work) / path;
+  fs::create_directories(full.parent_path());
+  write_file(full.string(), bytes);
+}
+
+std::string Sandbox::target_path(const std::string& path) {
+  if (!windows_target()) return path;
+  std::string converted = path[0] == '/' ? "Z:" + path : path;
+  for (char& c : converted) {
+    if (c == '/') c = '\\';
+  }
+  return converted;
+}
+
+Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& input,
+                      const Limits& limits) {
+  std::vector<std::string> converted;
+  for (const std::string& arg : args) converted.push_back(target_path(arg));
+  return run_impx(converted, work, input, limits);
+}
+
+std::map<std::string, std::string> Sandbox::everything() const {
+  return tree(sandbox);
+}
+
+std::map<std::string, std::string> Sandbox::output(const std::string& directory) const {
+  return tree(work + "/" + directory);
+}

@@ -1,0 +1,178 @@
+#include "unpack/unpack.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "app/exit_with_pause.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr unsigned char kInfoFileFixedPrefix[10] = {0x00, 0x01, 'B', 'O', 'O',
+                                                    'K',  'V',  'E', 'L', 'T'};
+constexpr char kBlankType[] = "    ";
+constexpr char kBlankTypeFileName[] = "DATA.FRK";
+
+constexpr char kHeadCutShort[] = "Not a complete IMP file (info block or name cut short)\n";
+constexpr char kDataCutShort[] = "Not a complete IMP file (resource data cut short)\n";
+
+struct CloseStream {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+using Buffer = std::unique_ptr<unsigned char[]>;
+
+Buffer allocate(std::size_t size) {
+  Buffer buffer(new (std::nothrow) unsigned char[size]);
+  if (!buffer) fail("Out of memory\n");
+  return buffer;
+}
+
+void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const char* cut_short) {
+  if (std::fread(data, 1, size, book) != size) fail(cut_short);
+}
+
+// An output file, closed on every way out of the procedure that created it.
+struct OutputFile {
+  explicit OutputFile(const char* name) : file(create_output(name)) {
+    if (file < 0) fail_with_error("out");
+  }
+  ~OutputFile() {
+    if (file >= 0) close_output(file);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void write(const unsigned char* data, std::size_t size) {
+    if (!write_output(file, data, size)) fail_with_error("write");
+  }
+  void close() {
+    const int closing = file;
+    file = -1;
+    if (!close_output(closing)) fail_with_error("close");
+  }
+
+  int file;
+};
+
+// Book bytes as a message may show them: printable ASCII as it stands, every other byte (and the
+// backslash) as \xNN, so that a book cannot drive the terminal.
+std::string escaped(const unsigned char* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char c = bytes[i];
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 0xF];
+    }
+  }
+  return text;
+}
+
+void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFileName]) {
+  if (std::memcmp(entry.type, kBlankType, kTypeSize) == 0) {
+    std::memcpy(name, kBlankTypeFileName, sizeof kBlankTypeFileName);
+  } else {
+    std::memcpy(name, entry.type, kTypeSize);
+    name[kTypeSize] = '\0';
+  }
+}
+
+void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
+                   std::size_t buffer_size, OutputFile& out) {
+  std::size_t left = size;
+  while (left > 0) {
+    const std::size_t chunk = std::min(left, buffer_size);
+    read_exactly(book, buffer, chunk, kDataCutShort);
+    out.write(buffer, chunk);
+    left -= chunk;
+  }
+}
+
+}  // namespace
+
+void unpack_book(std::FILE* stream) {
+  std::unique_ptr<std::FILE, CloseStream> book(stream);
+  ImpHeader header;
+  read_header(book.get(), header);
+
+  // The info buffer holds "RSRC.INF" exactly as it is written. Its stored info length is the
+  // header's bytes 22-23, put back from the header so that the book is read in one forward pass.
+  const std::size_t info_size = kInfoFilePrefixSize + header.info_length;
+  Buffer info = allocate(info_size);
+  Buffer name = allocate(std::size_t{header.name_length} + 1);
+  std::memcpy(info.get(), kInfoFileFixedPrefix, sizeof kInfoFileFixedPrefix);
+  store_be16(info.get() + sizeof kInfoFileFixedPrefix, header.info_length);
+  read_exactly(book.get(), info.get() + kInfoFilePrefixSize, header.info_length, kHeadCutShort);
+  read_exactly(book.get(), name.get(), header.name_length, kHeadCutShort);
+  name[header.name_length] = '\0';
+
+  // The book name ends at its first zero byte and must name one new directory right here.
+  const char* directory = reinterpret_cast<const char*>(name.get());
+  if (*directory == '\0' || !is_plain_name(directory)) {
+    std::fprintf(stderr, "Refusing book name \"%s\": it must name one new directory\n",
+                 escaped(name.get(), std::strlen(directory)).c_str());
+    exit_with_pause(-1);
+  }
+  if (!make_directory(directory)) {
+    if (errno == EEXIST) fail("The res directory already exists.  Please delete it first\n");
+    fail_with_error("mkdir");
+  }
+  if (!change_directory(directory)) fail_with_error("chdir");
+
+  OutputFile info_file(kInfoFileName);
+  info_file.write(info.get(), info_size);
+  info_file.close();
+  info.reset();
+  name.reset();
+
+  extract_resources(book.get(), header);
+  book.reset();
+}
+
+void extract_resources(std::FILE* book, const ImpHeader& header) {
+  ImpEntry entry;
+  std::uint32_t largest = 0;
+  for (unsigned i = 0; i < header.resource_count; ++i) {
+    read_entry(book, header, entry);
+    largest = std::max(largest, entry.size);
+  }
+  const std::size_t buffer_size = std::clamp<std::size_t>(largest, kDataBufferMin, kDataBufferMax);
+  Buffer buffer = allocate(buffer_size);
+
+  // Every read so far was checked, so the position is known without asking the stream. Each
+  // resource is checked against the book's length before its file is created.
+  std::uint64_t length = 0;
+  const bool length_known = regular_file_length(book, length);
+  std::uint64_t position = kHeaderSize + header.info_length + header.name_length +
+                           std::uint64_t{header.resource_count} * entry_size(header);
+
+  for (unsigned i = 0; i < header.resource_count; ++i) {
+    read_entry(book, header, entry);
+    position += entry_size(header);
+    char name[sizeof kBlankTypeFileName];
+    resource_file_name(entry, name);
+    if (!is_plain_name(name)) {
+      std::fprintf(stderr,
+                   "Refusing resource type \"%s\": it must name one file in the book's directory\n",
+                   escaped(entry.type, kTypeSize).c_str());
+      exit_with_pause(-1);
+    }
+    if (length_known && (position > length || entry.size > length - position)) {
+      fail(kDataCutShort);
+    }
+    OutputFile out(name);
+    copy_resource(book, entry.size, buffer.get(), buffer_size, out);
+    out.close();
+    position += entry.size;
+  }
+}

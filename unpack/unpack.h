@@ -1,0 +1,31 @@
+// Unpacking one book: its output directory, the info file "RSRC.INF" and the resource files.
+//
+// "RSRC.INF" is the book's info block behind a 12-byte prefix:
+//   0 the bytes 0x00 0x01 (2)   2 "BOOKVELT" (8)   10 info_length, big-endian (2)   12 info block
+// Each resource goes to a file named by its four type bytes, up to the first zero byte, or
+// "DATA.FRK" for the type of four blanks.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "bookfile/bookfile.h"
+
+constexpr char kInfoFileName[] = "RSRC.INF";
+constexpr std::size_t kInfoFilePrefixSize = 12;
+
+// Resources are copied through one buffer per book, sized to the largest directory entry but
+// held between these bounds: memory never follows the sizes a book declares, and a record larger
+// than every directory entry is still copied in chunks of a useful size.
+constexpr std::size_t kDataBufferMin = std::size_t{64} << 10;
+constexpr std::size_t kDataBufferMax = std::size_t{1} << 20;
+
+// Takes the book stream, open for binary reading at the start of the file, and closes it.
+// Creates the output directory named after the book in the working directory, enters it, writes
+// "RSRC.INF" and every resource file there. Ends the run on any failure.
+void unpack_book(std::FILE* book);
+
+// Writes every resource to its own file in the working directory. The stream stands at the start
+// of the directory, which is read whole before any resource file is created; it is left after the
+// last resource record, open.
+void extract_resources(std::FILE* book, const ImpHeader& header);
