@@ -187,7 +187,7 @@ TEST_F(ResourcesTest, EveryPrefixOfAGoodBookIsRefused) {
     for (std::size_t length = 0; length < whole.size(); length += stride) {
       put("book.imp", whole.substr(0, length));
       const Outcome run = impx({"book.imp"});
-      ASSERT_EQ(run.status, 255) << "prefix " << length;
+      ASSERT_EQ(run.status, 255) << "prefix " << length << ": " << run.err;
       ASSERT_GE(run.err.size(), std::string(kPrompt).size());
       ASSERT_EQ(run.err.substr(run.err.size() - std::string(kPrompt).size()), kPrompt);
       for (const auto& [path, bytes] : everything()) {
