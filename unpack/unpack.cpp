@@ -89,9 +89,9 @@ void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFil
 
 void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
                    std::size_t buffer_size, OutputFile& out) {
-  std::size_t left = size;
+  std::uint64_t left = size;
   while (left > 0) {
-    const std::size_t chunk = std::min(left, buffer_size);
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer_size));
     read_exactly(book, buffer, chunk, kDataCutShort);
     out.write(buffer, chunk);
     left -= chunk;
@@ -101,6 +101,9 @@ void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
 }  // namespace
 
 void unpack_book(std::FILE* stream) {
+  // The stream's buffer is released after the stream is closed.
+  Buffer stream_buffer = allocate(kBookStreamBuffer);
+  std::setvbuf(stream, reinterpret_cast<char*>(stream_buffer.get()), _IOFBF, kBookStreamBuffer);
   std::unique_ptr<std::FILE, CloseStream> book(stream);
   ImpHeader header;
   read_header(book.get(), header);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "bookfile/bookfile.h"
@@ -19,6 +20,9 @@ constexpr std::size_t kInfoFilePrefixSize = 12;
 // than every directory entry is still copied in chunks of a useful size.
 constexpr std::size_t kDataBufferMin = std::size_t{64} << 10;
 constexpr std::size_t kDataBufferMax = std::size_t{1} << 20;
+
+// The book stream's own buffer: large reads for the directory and the small resources.
+constexpr std::size_t kBookStreamBuffer = std::size_t{64} << 10;
 
 // Takes the book stream, open for binary reading at the start of the file, and closes it.
 // Creates the output directory named after the book in the working directory, enters it, writes

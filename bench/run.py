@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Benchmark: impx against GNU tar extracting the same output trees, cp of the book, and a floor
+of one open, one write and one close per file.
+
+    python3 bench/run.py [--rounds N] [--dir DIR] [--build DIR]
+                                                  (after `cmake --workflow --preset bench`)
+
+Books (made by the project's writer): large-4 (4 resources of 64 MiB), large-1 (1 of 64 MiB),
+small-20000 and small-2000 (200 to 1,200 bytes each, distinct type codes). For each book, after
+one warm-up round, N counted rounds run every program once, into a fresh output, in an order
+that rotates from round to round. Books, archives and outputs live in DIR, by default in memory
+(/dev/shm), where a run costs what the program does rather than what the disk's journal is
+doing at the time. Each run is started from a small launcher (measure), so that
+peak resident memory is the program's own."""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def measure(build, command, cwd):
+    out = subprocess.run([os.path.join(build, "bench", "impx_bench_measure")] + command,
+                         cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                         check=True).stdout.split()
+    wall, user, system, rss_kib, status = float(out[0]), float(out[1]), float(out[2]), int(out[3]), int(out[4])
+    if status != 0:
+        sys.exit(f"{command[0]} failed with status {status} in {cwd}")
+    return {"wall": wall, "cpu": user + system, "rss": rss_kib}
+
+
+def prepare(build, data, name):
+    """The book, a tar archive of its output tree and the floor's file list."""
+    book = os.path.join(data, name + ".imp")
+    tree = os.path.join(data, name + ".tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    os.mkdir(tree)
+    os.link(book, os.path.join(tree, "book.imp"))
+    subprocess.run([os.path.join(build, "impx"), "book.imp"], cwd=tree, check=True,
+                   stdin=subprocess.DEVNULL)
+    os.unlink(os.path.join(tree, "book.imp"))
+    archive = os.path.join(data, name + ".tar")
+    subprocess.run(["tar", "-cf", archive, "-C", tree, name], check=True)
+    spec = os.path.join(data, name + ".spec")
+    with open(spec, "w") as out:
+        for entry in sorted(os.listdir(os.path.join(tree, name))):
+            out.write(f"{entry} {os.path.getsize(os.path.join(tree, name, entry))}\n")
+    shutil.rmtree(tree)
+    return book, archive, spec
+
+
+def run_round(build, data, name, programs, order):
+    results = {}
+    os.sync()
+    for label in order:
+        target = tempfile.mkdtemp(dir=data, prefix="run-")
+        command = programs[label](target)
+        results[label] = measure(build, command, target)
+        shutil.rmtree(target)  # not timed
+        # The file system's deferred work for the files just removed (and written) is done
+        # before the next run starts, so that no run pays for the one before it.
+        os.sync()
+    return results
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "bench"))
+    parser.add_argument("--dir", default="/dev/shm/impx-bench" if os.path.isdir("/dev/shm")
+                        else os.path.join(HERE, "..", "build", "bench", "data"))
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    data = os.path.abspath(args.dir)
+    os.makedirs(data, exist_ok=True)
+    if not os.path.exists(os.path.join(data, "small-2000.imp")):
+        subprocess.run([os.path.join(build, "bench", "impx_bench_books"), data], check=True)
+
+    impx = os.path.join(build, "impx")
+    floor = os.path.join(build, "bench", "impx_bench_floor")
+    print(f"in {data}; rounds: {args.rounds} counted after 1 warm-up; ratios are impx / baseline; "
+          "memory is peak resident KiB")
+    summary = {}
+    for name, resources, mib in [("large-4", 4, 256), ("large-1", 1, 64),
+                                 ("small-20000", 20000, None), ("small-2000", 2000, None)]:
+        book, archive, spec = prepare(build, data, name)
+
+        def run_impx(target, book=book):
+            os.link(book, os.path.join(target, "book.imp"))
+            return [impx, "book.imp"]
+
+        programs = {
+            "impx": run_impx,
+            "tar": lambda target, archive=archive: ["tar", "-x", "-m", "--no-same-owner",
+                                                     "--no-same-permissions", "-f", archive],
+        }
+        if mib:
+            programs["cp"] = lambda target, book=book: ["cp", book, "copy.imp"]
+        else:
+            programs["floor"] = lambda target, spec=spec, name=name: [floor, spec, name]
+        labels = list(programs)
+        run_round(build, data, name, programs, labels)  # warm-up
+        rounds = []
+        for r in range(args.rounds):
+            order = labels[r % len(labels):] + labels[:r % len(labels)]
+            rounds.append(run_round(build, data, name, programs, order))
+
+        size_mib = os.path.getsize(book) / 2**20
+        print(f"\n{name}: {resources} resources, book {size_mib:.1f} MiB")
+        impx_wall = statistics.median(r["impx"]["wall"] for r in rounds)
+        for label in labels:
+            walls = [r[label]["wall"] for r in rounds]
+            rss = max(r[label]["rss"] for r in rounds)
+            line = f"  {label:6} wall median {statistics.median(walls) * 1000:8.2f} ms  peak {rss:6d} KiB"
+            if mib:
+                line += f"  {size_mib / statistics.median(walls):8.0f} MiB/s"
+            print(line)
+        for label in labels[1:]:
+            for what in ("wall", "cpu"):
+                ratios = sorted(r["impx"][what] / r[label][what] for r in rounds
+                                if r[label][what] > 0)
+                print(f"  impx/{label:5} {what:4}: median {statistics.median(ratios):.3f}"
+                      f"  range {ratios[0]:.3f} .. {ratios[-1]:.3f}")
+        summary[name] = (impx_wall, resources, size_mib)
+
+    print("\nlinearity (impx wall time):")
+    l1, l4 = summary["large-1"], summary["large-4"]
+    print(f"  large: {l1[0] / l1[2] * 1000:.3f} ms/MiB at 1 resource, "
+          f"{l4[0] / l4[2] * 1000:.3f} ms/MiB at 4")
+    s2, s20 = summary["small-2000"], summary["small-20000"]
+    print(f"  small: {s2[0] / s2[1] * 1e6:.2f} us/resource at 2,000, "
+          f"{s20[0] / s20[1] * 1e6:.2f} us/resource at 20,000")
+
+
+if __name__ == "__main__":
+    main()
