@@ -71,6 +71,7 @@ def run_round(build, data, name, programs, order):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--books", default="large-4,large-1,small-20000,small-2000")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "bench"))
     parser.add_argument("--dir", default="/dev/shm/impx-bench" if os.path.isdir("/dev/shm")
                         else os.path.join(HERE, "..", "build", "bench", "data"))
@@ -88,6 +89,8 @@ def main():
     summary = {}
     for name, resources, mib in [("large-4", 4, 256), ("large-1", 1, 64),
                                  ("small-20000", 20000, None), ("small-2000", 2000, None)]:
+        if name not in args.books.split(","):
+            continue
         book, archive, spec = prepare(build, data, name)
 
         def run_impx(target, book=book):
@@ -128,6 +131,8 @@ def main():
                       f"  range {ratios[0]:.3f} .. {ratios[-1]:.3f}")
         summary[name] = (impx_wall, resources, size_mib)
 
+    if len(summary) < 4:
+        return
     print("\nlinearity (impx wall time):")
     l1, l4 = summary["large-1"], summary["large-4"]
     print(f"  large: {l1[0] / l1[2] * 1000:.3f} ms/MiB at 1 resource, "
