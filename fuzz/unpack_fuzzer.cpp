@@ -110,6 +110,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   start = fs::current_path();
   scratch = root / "scratch";
   fs::create_directory(scratch);
+  std::atexit([] {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  });
   // The messages of refused books are not what the fuzzer reports on.
   std::freopen("/dev/null", "r", stdin);
   return 0;
