@@ -101,10 +101,11 @@ void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
 }  // namespace
 
 void unpack_book(std::FILE* stream) {
-  // The stream's buffer is released after the stream is closed.
-  Buffer stream_buffer = allocate(kBookStreamBuffer);
-  std::setvbuf(stream, reinterpret_cast<char*>(stream_buffer.get()), _IOFBF, kBookStreamBuffer);
+  // Declared first, the stream's buffer is released after the stream is closed.
+  Buffer stream_buffer;
   std::unique_ptr<std::FILE, CloseStream> book(stream);
+  stream_buffer = allocate(kBookStreamBuffer);
+  std::setvbuf(stream, reinterpret_cast<char*>(stream_buffer.get()), _IOFBF, kBookStreamBuffer);
   ImpHeader header;
   read_header(book.get(), header);
 
