@@ -1,4 +1,4 @@
-// The floor for many small files: creates the files listed in SPEC ("name size" per line) in a
+// The floor for many small files: creates the files listed in SIZES ("name size" per line) in a
 // new directory DIR, with one open, one write and one close each.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,14 +13,14 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   std::vector<std::pair<std::string, std::size_t>> files;
   std::size_t largest = 0;
-  if (std::FILE* spec = std::fopen(argv[1], "r")) {
+  if (std::FILE* sizes = std::fopen(argv[1], "r")) {
     char name[256];
     std::size_t size;
-    while (std::fscanf(spec, "%255s %zu", name, &size) == 2) {
+    while (std::fscanf(sizes, "%255s %zu", name, &size) == 2) {
       files.emplace_back(name, size);
       if (size > largest) largest = size;
     }
-    std::fclose(spec);
+    std::fclose(sizes);
   }
   const std::vector<unsigned char> data(largest, 'x');
   if (mkdir(argv[2], 0777) != 0 || chdir(argv[2]) != 0) return 1;

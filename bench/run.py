@@ -35,7 +35,7 @@ def measure(build, command, cwd):
 
 
 def prepare(build, data, name):
-    """The book, a tar archive of its output tree and the floor's file list."""
+    """The book, a tar archive of its output tree and the floor's list of file sizes."""
     book = os.path.join(data, name + ".imp")
     tree = os.path.join(data, name + ".tree")
     shutil.rmtree(tree, ignore_errors=True)
@@ -46,12 +46,12 @@ def prepare(build, data, name):
     os.unlink(os.path.join(tree, "book.imp"))
     archive = os.path.join(data, name + ".tar")
     subprocess.run(["tar", "-cf", archive, "-C", tree, name], check=True)
-    spec = os.path.join(data, name + ".spec")
-    with open(spec, "w") as out:
+    sizes = os.path.join(data, name + ".sizes")
+    with open(sizes, "w") as out:
         for entry in sorted(os.listdir(os.path.join(tree, name))):
             out.write(f"{entry} {os.path.getsize(os.path.join(tree, name, entry))}\n")
     shutil.rmtree(tree)
-    return book, archive, spec
+    return book, archive, sizes
 
 
 def run_round(build, data, name, programs, order):
@@ -91,7 +91,7 @@ def main():
                                  ("small-20000", 20000, None), ("small-2000", 2000, None)]:
         if name not in args.books.split(","):
             continue
-        book, archive, spec = prepare(build, data, name)
+        book, archive, sizes = prepare(build, data, name)
 
         def run_impx(target, book=book):
             os.link(book, os.path.join(target, "book.imp"))
@@ -105,7 +105,7 @@ def main():
         if mib:
             programs["cp"] = lambda target, book=book: ["cp", book, "copy.imp"]
         else:
-            programs["floor"] = lambda target, spec=spec, name=name: [floor, spec, name]
+            programs["floor"] = lambda target, sizes=sizes, name=name: [floor, sizes, name]
         labels = list(programs)
         run_round(build, data, name, programs, labels)  # warm-up
         rounds = []
