@@ -71,6 +71,7 @@ def run_round(build, data, name, programs, order):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--keep", action="store_true", help="keep the books for the next run")
     parser.add_argument("--books", default="large-4,large-1,small-20000,small-2000")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "bench"))
     parser.add_argument("--dir", default="/dev/shm/impx-bench" if os.path.isdir("/dev/shm")
@@ -131,6 +132,8 @@ def main():
                       f"  range {ratios[0]:.3f} .. {ratios[-1]:.3f}")
         summary[name] = (impx_wall, resources, size_mib)
 
+    if not args.keep:
+        shutil.rmtree(data)
     if len(summary) < 4:
         return
     print("\nlinearity (impx wall time):")
