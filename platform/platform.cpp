@@ -125,7 +125,10 @@ bool write_output(int file, const unsigned char* data, std::size_t size) {
   while (size > 0) {
     const unsigned chunk = size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
     const int written = _write(file, data, chunk);
-    if (written <= 0) return false;
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
     data += written;
     size -= static_cast<std::size_t>(written);
   }
