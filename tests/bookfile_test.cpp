@@ -31,13 +31,12 @@ std::string header_bytes(std::uint16_t version, const std::string& signature) {
   return make_book(book).substr(0, kHeaderSize);
 }
 
-// What read_header prints when it ends the run, or "" when it returns.
-std::string header_failure(const std::string& bytes) {
-  Stream book = stream_of(bytes);
-  ImpHeader header;
+// What `read` prints when it ends the run with -1, or "" when it returns.
+template <typename Read>
+std::string failure_of(Read read) {
   testing::internal::CaptureStderr();
   try {
-    read_header(book.get(), header);
+    read();
   } catch (const RunEnded& ended) {
     EXPECT_EQ(ended.status, -1);
     return testing::internal::GetCapturedStderr();
@@ -46,20 +45,18 @@ std::string header_failure(const std::string& bytes) {
   return "";
 }
 
+std::string header_failure(const std::string& bytes) {
+  Stream book = stream_of(bytes);
+  ImpHeader header;
+  return failure_of([&] { read_header(book.get(), header); });
+}
+
 std::string entry_failure(std::uint16_t version, const std::string& bytes) {
   Stream book = stream_of(bytes);
   ImpHeader header{};
   header.version = version;
   ImpEntry entry;
-  testing::internal::CaptureStderr();
-  try {
-    read_entry(book.get(), header, entry);
-  } catch (const RunEnded& ended) {
-    EXPECT_EQ(ended.status, -1);
-    return testing::internal::GetCapturedStderr();
-  }
-  testing::internal::GetCapturedStderr();
-  return "";
+  return failure_of([&] { read_entry(book.get(), header, entry); });
 }
 
 TEST(ReadHeader, ShortFileIsCheckedBeforeSignatureAndVersion) {

@@ -93,7 +93,7 @@ TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory
   huge.record_size = 0xFFFFFFF0;
   const TestBook book = book_of(2, {huge});
   put("book.imp", make_book(book));
-  const Outcome run = impx({"book.imp"}, "", Limits{256L << 20, 0});
+  const Outcome run = impx({"book.imp"}, "", Limits{64L << 20, 0});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, kDataCut + kPrompt);
   EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}}));
