@@ -1,4 +1,8 @@
 // Resource files: both versions end to end, and books that are cut short or hostile.
+#include <sys/stat.h>
+
+#include <thread>
+
 #include "tests/sandbox.h"
 
 namespace {
@@ -175,6 +179,35 @@ TEST_F(ResourcesTest, FailedWriteIsReported) {
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, "write: File too large\n" + std::string(kPrompt));
   EXPECT_EQ(output("Novel")["SMAL"], "small");
+}
+
+// A book whose length cannot be known beforehand (a pipe) unpacks all the same, and one that
+// ends early is still refused, its last file holding no byte that did not arrive.
+TEST_F(ResourcesTest, BookFromAPipeIsReadToItsEnd) {
+  if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
+  const TestBook book = sample_book(2);
+  const std::string whole = make_book(book);
+  for (const bool cut : {false, true}) {
+    const std::string fifo = work + "/book.imp";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string bytes = cut ? whole.substr(0, whole.size() - 5) : whole;
+    std::thread writer([&] { write_file(fifo, bytes); });
+    const Outcome run = impx({"book.imp"});
+    writer.join();
+    if (cut) {
+      EXPECT_EQ(run.status, 255);
+      EXPECT_EQ(run.err, kDataCut + kPrompt);
+      EXPECT_EQ(std::string("the later TEXT wins\n").rfind(output(book.name)["TEXT"], 0), 0u);
+    } else {
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(output(book.name)["RSRC.INF"], expected_info_file(book));
+      EXPECT_EQ(output(book.name)["TEXT"], "the later TEXT wins\n");
+      EXPECT_EQ(output(book.name).size(), 6u);
+    }
+    remove_tree(work + "/" + book.name);
+    remove_tree(fifo);
+  }
 }
 
 // Every cut-short prefix of a good book ends in a refusal, never in success or a crash, and
