@@ -28,7 +28,7 @@ void read_header(std::FILE* book, ImpHeader& header) {
 
 void read_entry(std::FILE* book, const ImpHeader& header, ImpEntry& entry) {
   unsigned char bytes[kEntrySizeV2];
-  const std::size_t size = entry_size(header);
+  const std::size_t size = entry_size(header.version);
   if (std::fread(bytes, 1, size, book) != size) fail("Couldn't read directory entry");
   std::memcpy(entry.type, bytes, kTypeSize);
   if (header.version == 2) {

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kSignatureOffset = 2;
@@ -56,6 +57,12 @@ struct ImpEntry {
   std::uint32_t extra_b;
 };
 
+// An owned book stream, closed when its owner lets go of it.
+struct CloseStream {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using BookStream = std::unique_ptr<std::FILE, CloseStream>;
+
 inline std::uint16_t load_be16(const unsigned char* p) {
   return static_cast<std::uint16_t>((static_cast<std::uint32_t>(p[0]) << 8) | p[1]);
 }
@@ -70,9 +77,20 @@ inline void store_be16(unsigned char* p, std::uint16_t value) {
   p[1] = static_cast<unsigned char>(value);
 }
 
-// The size of one entry in the layout that the header's version selects.
-inline std::size_t entry_size(const ImpHeader& header) {
-  return header.version == 2 ? kEntrySizeV2 : kEntrySizeV1;
+// The size of one entry in the layout of `version` (version 1 for every version but 2).
+constexpr std::size_t entry_size(std::uint16_t version) {
+  return version == 2 ? kEntrySizeV2 : kEntrySizeV1;
+}
+
+// Where the directory starts: after the header, the info block and the book name.
+inline std::uint64_t directory_offset(const ImpHeader& header) {
+  return std::uint64_t{kHeaderSize} + header.info_length + header.name_length;
+}
+
+// Where the data region starts: after the directory's resource_count entries.
+inline std::uint64_t data_offset(const ImpHeader& header) {
+  return directory_offset(header) +
+         std::uint64_t{header.resource_count} * entry_size(header.version);
 }
 
 // Reads and checks the header at the start of `book`: length, then signature, then version.

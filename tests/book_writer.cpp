@@ -58,6 +58,25 @@ std::string make_book(const TestBook& book) {
   return out;
 }
 
+TestBook book_named(const std::string& name, std::vector<TestResource> resources) {
+  TestBook book;
+  book.name = name;
+  book.info = "info";
+  book.resources = std::move(resources);
+  return book;
+}
+
+ImpHeader header_of(const TestBook& book) {
+  const std::string bytes = make_book(book);
+  const auto* stored = reinterpret_cast<const unsigned char*>(bytes.data());
+  ImpHeader header{};
+  header.version = book.version;
+  header.resource_count = load_be16(stored + kResourceCountOffset);
+  header.name_length = load_be16(stored + kNameLengthOffset);
+  header.info_length = load_be16(stored + kInfoLengthOffset);
+  return header;
+}
+
 std::string expected_info_file(const TestBook& book) {
   std::string out(
       "\x00\x01"

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bookfile/bookfile.h"
+
 struct TestResource {
   std::string type;  // the four type bytes
   std::string data;
@@ -29,6 +31,12 @@ struct TestBook {
   std::optional<std::uint16_t> name_length;
   std::optional<std::uint16_t> info_length;
 };
+
+// A version-2 book with the info block "info", named `name`, holding `resources`.
+TestBook book_named(const std::string& name, std::vector<TestResource> resources = {});
+
+// The header `book` stores, as the reader fills it.
+ImpHeader header_of(const TestBook& book);
 
 void put_be16(std::string& out, std::uint16_t value);
 void put_be32(std::string& out, std::uint32_t value);

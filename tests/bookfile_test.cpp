@@ -12,13 +12,8 @@
 
 namespace {
 
-struct CloseStream {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using Stream = std::unique_ptr<std::FILE, CloseStream>;
-
-Stream stream_of(const std::string& bytes) {
-  Stream stream(std::tmpfile());
+BookStream stream_of(const std::string& bytes) {
+  BookStream stream(std::tmpfile());
   std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
   std::rewind(stream.get());
   return stream;
@@ -46,13 +41,13 @@ std::string failure_of(Read read) {
 }
 
 std::string header_failure(const std::string& bytes) {
-  Stream book = stream_of(bytes);
+  BookStream book = stream_of(bytes);
   ImpHeader header;
   return failure_of([&] { read_header(book.get(), header); });
 }
 
 std::string entry_failure(std::uint16_t version, const std::string& bytes) {
-  Stream book = stream_of(bytes);
+  BookStream book = stream_of(bytes);
   ImpHeader header{};
   header.version = version;
   ImpEntry entry;
@@ -97,7 +92,7 @@ TEST(ReadHeader, FillsEveryFieldInHostOrderAndStopsAtOffset24) {
     put_be16(bytes, 0xFFFE);
     put_be16(bytes, 0x0102);
     bytes += "after";
-    Stream book = stream_of(bytes);
+    BookStream book = stream_of(bytes);
     ImpHeader header;
     read_header(book.get(), header);
     EXPECT_EQ(header.version, version);
@@ -114,7 +109,7 @@ TEST(ReadHeader, FillsEveryFieldInHostOrderAndStopsAtOffset24) {
 }
 
 TEST(ReadEntry, VersionOneWidensAndClearsWhatItLacks) {
-  Stream book = stream_of(std::string("TEXT\x00\x07\x00\x00\x01\x00", 10));
+  BookStream book = stream_of(std::string("TEXT\x00\x07\x00\x00\x01\x00", 10));
   ImpHeader header{};
   header.version = 1;
   ImpEntry entry;
@@ -129,7 +124,7 @@ TEST(ReadEntry, VersionOneWidensAndClearsWhatItLacks) {
 }
 
 TEST(ReadEntry, VersionTwoKeepsRawBytesAndConvertsNumbers) {
-  Stream book =
+  BookStream book =
       stream_of(std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF"
                             "\x00\x00\x01\x02",
                             20));

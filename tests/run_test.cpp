@@ -7,13 +7,10 @@
 
 namespace {
 
-using Files = std::map<std::string, std::string>;
-
 class RunTest : public Sandbox {};
 
-TestBook book_named(const std::string& name, const std::string& info = "info") {
-  TestBook book;
-  book.name = name;
+TestBook book_with_info(const std::string& name, const std::string& info) {
+  TestBook book = book_named(name);
   book.info = info;
   return book;
 }
@@ -79,7 +76,7 @@ TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
 }
 
 TEST_F(RunTest, ExistingOutputDirectoryIsRefusedAndLeftUntouched) {
-  put("a.imp", make_book(book_named("Novel", "new info")));
+  put("a.imp", make_book(book_with_info("Novel", "new info")));
   put("Novel/RSRC.INF", "old info");
   put("Novel/keep", "kept");
   const Files before = everything();
@@ -112,10 +109,10 @@ TEST_F(RunTest, HeaderFailureCreatesNothing) {
 }
 
 TEST_F(RunTest, InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock) {
-  TestBook empty = book_named("Empty", "");
-  TestBook v2 = book_named("Three", std::string(300, '\x07'));
-  TestBook largest = book_named("Largest", std::string(65535, '\xA5'));
-  TestBook v1 = book_named("One", "v1 info");
+  TestBook empty = book_with_info("Empty", "");
+  TestBook v2 = book_with_info("Three", std::string(300, '\x07'));
+  TestBook largest = book_with_info("Largest", std::string(65535, '\xA5'));
+  TestBook v1 = book_with_info("One", "v1 info");
   v1.version = 1;
   put("empty.imp", make_book(empty));
   put("three.imp", make_book(v2));
@@ -177,7 +174,7 @@ TEST_F(RunTest, NamesThatAreFineOnPosixPassUnchanged) {
 
 TEST_F(RunTest, InfoBlockOrNameCutShortIsRefusedBeforeAnythingIsCreated) {
   const std::string cut = "Not a complete IMP file (info block or name cut short)\n";
-  const std::string book = make_book(book_named("Novel", std::string(100, 'i')));
+  const std::string book = make_book(book_with_info("Novel", std::string(100, 'i')));
   for (std::size_t length : {24, 50, 123, 128}) {
     put("a.imp", book.substr(0, length));
     const Files before = everything();

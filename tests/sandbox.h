@@ -11,6 +11,9 @@
 #include "tests/book_writer.h"
 #include "tests/process.h"
 
+// A tree by relative path: a file's bytes, or "<dir>" for a directory.
+using Files = std::map<std::string, std::string>;
+
 class Sandbox : public testing::Test {
  protected:
   void SetUp() override;

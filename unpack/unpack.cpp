@@ -13,17 +13,8 @@
 
 namespace {
 
-constexpr unsigned char kInfoFileFixedPrefix[10] = {0x00, 0x01, 'B', 'O', 'O',
-                                                    'K',  'V',  'E', 'L', 'T'};
-constexpr char kBlankType[] = "    ";
-constexpr char kBlankTypeFileName[] = "DATA.FRK";
-
 constexpr char kHeadCutShort[] = "Not a complete IMP file (info block or name cut short)\n";
 constexpr char kDataCutShort[] = "Not a complete IMP file (resource data cut short)\n";
-
-struct CloseStream {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
 
 using Buffer = std::unique_ptr<unsigned char[]>;
 
@@ -103,7 +94,7 @@ void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
 void unpack_book(std::FILE* stream) {
   // Declared first, the stream's buffer is released after the stream is closed.
   Buffer stream_buffer;
-  std::unique_ptr<std::FILE, CloseStream> book(stream);
+  BookStream book(stream);
   stream_buffer = allocate(kBookStreamBuffer);
   std::setvbuf(stream, reinterpret_cast<char*>(stream_buffer.get()), _IOFBF, kBookStreamBuffer);
   ImpHeader header;
@@ -157,12 +148,11 @@ void extract_resources(std::FILE* book, const ImpHeader& header) {
   // resource is checked against the book's length before its file is created.
   std::uint64_t length = 0;
   const bool length_known = regular_file_length(book, length);
-  std::uint64_t position = kHeaderSize + header.info_length + header.name_length +
-                           std::uint64_t{header.resource_count} * entry_size(header);
+  std::uint64_t position = data_offset(header);
 
   for (unsigned i = 0; i < header.resource_count; ++i) {
     read_entry(book, header, entry);
-    position += entry_size(header);
+    position += entry_size(header.version);
     char name[sizeof kBlankTypeFileName];
     resource_file_name(entry, name);
     if (!is_plain_name(name)) {

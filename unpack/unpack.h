@@ -14,11 +14,17 @@
 
 constexpr char kInfoFileName[] = "RSRC.INF";
 constexpr std::size_t kInfoFilePrefixSize = 12;
+// The info file's first 10 bytes, the same for books of either version.
+constexpr unsigned char kInfoFileFixedPrefix[10] = {0x00, 0x01, 'B', 'O', 'O',
+                                                    'K',  'V',  'E', 'L', 'T'};
+// The type code of four blanks and the name of its file.
+constexpr char kBlankType[] = "    ";
+constexpr char kBlankTypeFileName[] = "DATA.FRK";
 
 // Resources are copied through one buffer per book, sized to the largest directory entry but
 // held between these bounds: memory never follows the sizes a book declares, and a record larger
 // than every directory entry is still copied in chunks of a useful size.
-constexpr std::size_t kDataBufferMin = std::size_t{64} << 10;
+constexpr std::size_t kDataBufferMin = std::size_t{4} << 10;
 constexpr std::size_t kDataBufferMax = std::size_t{1} << 20;
 
 // The book stream's own buffer: large reads for the directory and the small resources.

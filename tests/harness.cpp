@@ -1,0 +1,164 @@
+#include "tests/harness.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+
+#include "bookfile/bookfile.h"
+#include "tests/exit_seam.h"
+#include "unpack/unpack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a book may leave behind, read from its bytes apart from the unpacker.
+struct Expected {
+  std::string directory;                          // "" when no output directory may be created
+  std::optional<std::string> info;                // RSRC.INF, when the book gets that far
+  std::multimap<std::string, std::string> files;  // every record whose data is whole
+  std::map<std::string, std::string> last;        // the file each name holds after a full run
+};
+
+std::string text(const std::uint8_t* bytes, std::size_t size) {
+  return std::string(reinterpret_cast<const char*>(bytes), size);
+}
+
+// The bytes up to the first zero byte, at most `size` of them.
+std::string up_to_zero(const std::uint8_t* bytes, std::size_t size) {
+  return text(bytes, strnlen(reinterpret_cast<const char*>(bytes), size));
+}
+
+Expected expect(const std::uint8_t* data, std::size_t size) {
+  Expected expected;
+  if (size < kHeaderSize || std::memcmp(data + kSignatureOffset, kSignature, kSignatureSize) != 0) {
+    return expected;
+  }
+  ImpHeader header{};
+  header.version = load_be16(data);
+  if (header.version != 1 && header.version != 2) return expected;
+  header.resource_count = load_be16(data + kResourceCountOffset);
+  header.name_length = load_be16(data + kNameLengthOffset);
+  header.info_length = load_be16(data + kInfoLengthOffset);
+  if (size < directory_offset(header)) return expected;
+  const std::string name = up_to_zero(data + kHeaderSize + header.info_length, header.name_length);
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return expected;
+  }
+  expected.directory = name;
+  expected.info = text(kInfoFileFixedPrefix, sizeof kInfoFileFixedPrefix) +
+                  text(data + kInfoLengthOffset, 2 + header.info_length);
+  const std::size_t entry = entry_size(header.version);
+  const std::size_t size_at = header.version == 2 ? kV2SizeOffset : kV1SizeOffset;
+  std::uint64_t at = data_offset(header);
+  for (std::size_t i = 0; i < header.resource_count && at + entry <= size; ++i) {
+    const std::uint32_t length = load_be32(data + at + size_at);
+    const std::string file = std::memcmp(data + at, kBlankType, kTypeSize) == 0
+                                 ? kBlankTypeFileName
+                                 : up_to_zero(data + at, kTypeSize);
+    at += entry;
+    if (length > size - at) break;
+    const std::string bytes = text(data + at, length);
+    expected.files.emplace(file, bytes);
+    expected.last[file] = bytes;
+    at += length;
+  }
+  return expected;
+}
+
+std::string read_all(const fs::path& path) {
+  std::string bytes;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+// The lowest free file descriptor: it moves when a run leaves a file open.
+int lowest_free_descriptor() {
+  const int probe = open("/dev/null", O_RDONLY);
+  close(probe);
+  return probe;
+}
+
+// Checks the scratch directory against `expected` and removes the output; "" when all is well.
+std::string check(const Scratch& scratch, const Expected& expected, bool ended) {
+  std::size_t entries_in_root = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(scratch.root)) {
+    ++entries_in_root;
+  }
+  if (entries_in_root != 1) return "an entry beside the scratch directory";
+  bool output_seen = false;
+  for (const auto& entry : fs::directory_iterator(scratch.directory)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path() == scratch.book) continue;
+    if (name != expected.directory || !entry.is_directory()) return "unexpected entry " + name;
+    output_seen = true;
+    std::size_t files = 0;
+    for (const auto& file : fs::directory_iterator(entry.path())) {
+      const std::string file_name = file.path().filename().string();
+      if (file.is_directory()) return "a directory inside the output: " + file_name;
+      ++files;
+      const std::string bytes = read_all(file.path());
+      if (file_name == kInfoFileName && expected.info && bytes == *expected.info) continue;
+      const auto range = expected.files.equal_range(file_name);
+      bool found = false;
+      for (auto it = range.first; it != range.second && !found; ++it) found = it->second == bytes;
+      if (!found) return "bytes the book does not hold there in " + file_name;
+    }
+    if (!ended) {
+      if (files != expected.last.size() + 1) return "files missing after success";
+      for (const auto& [file_name, bytes] : expected.last) {
+        if (read_all(entry.path() / file_name) != bytes)
+          return "not the last record in " + file_name;
+      }
+    }
+    fs::remove_all(entry.path());
+  }
+  if (!ended && !output_seen) return "success without output";
+  return "";
+}
+
+}  // namespace
+
+Scratch make_scratch() {
+  const std::string base =
+      access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string();
+  std::string pattern = base + "/impx-scratch-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  Scratch scratch{pattern, pattern + "/scratch", pattern + "/scratch/book.imp"};
+  fs::create_directory(scratch.directory);
+  return scratch;
+}
+
+void remove_scratch(const Scratch& scratch) {
+  std::error_code ignored;
+  fs::remove_all(scratch.root, ignored);
+}
+
+InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, std::size_t size) {
+  if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
+  const int free_before = lowest_free_descriptor();
+  InProcessRun run{false, ""};
+  try {
+    unpack_book(std::fopen(scratch.book.c_str(), "rb"));
+  } catch (const RunEnded& ended) {
+    run.ended = true;
+    if (ended.status != -1) run.broken = "ended with status " + std::to_string(ended.status);
+  }
+  if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
+  const std::string broken = check(scratch, expect(data, size), run.ended);
+  if (run.broken.empty()) run.broken = broken;
+  if (run.broken.empty() && lowest_free_descriptor() != free_before)
+    run.broken = "a file left open";
+  return run;
+}
