@@ -6,23 +6,24 @@
 #include "platform/platform.h"
 #include "unpack/unpack.h"
 
-int main(int argc, char** argv) {
+int IMPX_MAIN(int argc, PathChar** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   if (argc < 2) {
-    std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", argc > 0 ? argv[0] : "impx");
+    const std::string program = argc > 0 ? console_text(argv[0]) : "impx";
+    std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", program.c_str());
     exit_with_pause(-1);
   }
   // Every path is taken relative to the directory the run starts in; each book leaves the
-  // working directory inside its output directory, so it is set back before the next one.
-  const std::string start = argc > 2 ? current_directory() : std::string();
-  if (argc > 2 && start.empty()) fail_with_error("getcwd");
+  // working directory inside its output directory, so the run returns to the start before each.
+  HeldDirectory start;
+  if (!hold_working_directory(start)) fail_with_error("getcwd");
   for (int i = 1; i < argc; ++i) {
-    if (i > 1 && !change_directory(start.c_str())) fail_with_error("chdir");
-    std::FILE* book = std::fopen(argv[i], "rb");
+    if (!return_to(start)) fail_with_error("chdir");
+    std::FILE* book = open_book(argv[i]);
     if (book == nullptr) fail_with_error("fopen");
     // If the book's directory cannot be entered, its output goes to the starting directory.
-    const std::string directory = directory_part(argv[i]);
-    if (!directory.empty()) change_directory(directory.c_str());
+    const Path directory = directory_part(argv[i]);
+    if (!directory.empty()) enter_directory(directory);
     unpack_book(book);
   }
   return 0;

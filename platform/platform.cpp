@@ -3,9 +3,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
@@ -24,15 +31,25 @@ int _dowildcard = -1;
 
 namespace {
 
-std::string directory_part_before(const std::string& path, std::string::size_type separator,
-                                  std::string::size_type root_length) {
-  if (separator == std::string::npos) return "";
+template <typename Char>
+std::basic_string<Char> directory_part_before(const std::basic_string<Char>& path,
+                                              std::size_t separator, std::size_t root_length) {
+  if (separator == std::basic_string<Char>::npos) return {};
   // The separator of a root stays: "/" and "C:\" name the root, "" and "C:" do not.
   return path.substr(0, separator < root_length ? separator + 1 : separator);
 }
 
-bool is_drive_letter(char c) {
+template <typename Char>
+bool is_drive_letter(Char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Splitting the UTF-16 form on the wide backslash never mistakes the second byte of a character
+// in a multi-byte code page (0x5C in Shift-JIS) for a separator.
+template <typename Char>
+std::basic_string<Char> windows_directory_part_of(const std::basic_string<Char>& path) {
+  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == ':';
+  return directory_part_before(path, path.rfind(Char('\\')), has_drive ? 3 : 1);
 }
 
 char ascii_upper(char c) {
@@ -63,8 +80,11 @@ std::string posix_directory_part(const std::string& path) {
 }
 
 std::string windows_directory_part(const std::string& path) {
-  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == ':';
-  return directory_part_before(path, path.rfind('\\'), has_drive ? 3 : 1);
+  return windows_directory_part_of(path);
+}
+
+std::wstring windows_directory_part(const std::wstring& path) {
+  return windows_directory_part_of(path);
 }
 
 bool is_plain_posix_name(const char* name) {
@@ -88,23 +108,56 @@ bool is_plain_windows_name(const char* name) {
 
 #ifdef _WIN32
 
-std::string directory_part(const std::string& path) {
+Path directory_part(const Path& path) {
   return windows_directory_part(path);
 }
 bool is_plain_name(const char* name) {
   return is_plain_windows_name(name);
 }
 
-std::string current_directory() {
-  char* text = _getcwd(nullptr, 0);
-  if (text == nullptr) return "";
-  std::string directory(text);
-  std::free(text);
-  return directory;
+std::FILE* open_book(const Path& path) {
+  return _wfopen(path.c_str(), L"rb");
+}
+bool enter_directory(const Path& path) {
+  return _wchdir(path.c_str()) == 0;
 }
 
-bool change_directory(const char* path) {
-  return _chdir(path) == 0;
+std::string console_text(const Path& text) {
+  // The C runtime's own conversion drops the whole text when one character has no match.
+  UINT code_page = GetConsoleOutputCP();
+  if (code_page == 0) code_page = GetACP();
+  const int length = static_cast<int>(text.size());
+  const int size =
+      WideCharToMultiByte(code_page, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string converted(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(code_page, 0, text.data(), length, converted.data(), size, nullptr,
+                        nullptr);
+  }
+  return converted;
+}
+
+bool hold_working_directory(HeldDirectory& held) {
+  // The system says how long the path is; it may be longer than 260 characters.
+  for (DWORD size = GetCurrentDirectoryW(0, nullptr); size > 0;) {
+    held.path.assign(size, L'\0');
+    const DWORD length = GetCurrentDirectoryW(size, held.path.data());
+    if (length < size) {
+      held.path.resize(length);
+      return length > 0;
+    }
+    size = length;  // the directory changed in between and grew
+  }
+  errno = ENOENT;
+  return false;
+}
+
+bool return_to(const HeldDirectory& held) {
+  return _wchdir(held.path.c_str()) == 0;
+}
+
+bool change_directory(const char* name) {
+  return _chdir(name) == 0;
 }
 bool make_directory(const char* name) {
   return _mkdir(name) == 0;
@@ -141,24 +194,40 @@ bool close_output(int file) {
 
 #else
 
-std::string directory_part(const std::string& path) {
+Path directory_part(const Path& path) {
   return posix_directory_part(path);
 }
 bool is_plain_name(const char* name) {
   return is_plain_posix_name(name);
 }
 
-std::string current_directory() {
-  std::vector<char> text(256);
-  while (getcwd(text.data(), text.size()) == nullptr) {
-    if (errno != ERANGE) return "";
-    text.resize(text.size() * 2);
-  }
-  return text.data();
+std::FILE* open_book(const Path& path) {
+  return std::fopen(path.c_str(), "rb");
+}
+bool enter_directory(const Path& path) {
+  return chdir(path.c_str()) == 0;
 }
 
-bool change_directory(const char* path) {
-  return chdir(path) == 0;
+std::string console_text(const Path& text) {
+  return text;
+}
+
+bool hold_working_directory(HeldDirectory& held) {
+  // A descriptor for finding the way back needs no read permission where the system has O_PATH.
+#ifdef O_PATH
+  held.descriptor = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  held.descriptor = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  return held.descriptor >= 0;
+}
+
+bool return_to(const HeldDirectory& held) {
+  return fchdir(held.descriptor) == 0;
+}
+
+bool change_directory(const char* name) {
+  return chdir(name) == 0;
 }
 bool make_directory(const char* name) {
   return mkdir(name, 0777) == 0;

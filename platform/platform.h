@@ -7,12 +7,51 @@
 #include <cstdio>
 #include <string>
 
+// Paths from the command line, in the system's own form: bytes on POSIX; UTF-16 on Windows, where
+// the narrow argument list would pass through the ANSI code page and lose or change characters
+// (a name outside it could even be matched to a look-alike file). IMPX_MAIN names the entry point
+// that receives them: main, or wmain.
+#ifdef _WIN32
+using PathChar = wchar_t;
+#define IMPX_MAIN wmain
+#else
+using PathChar = char;
+#define IMPX_MAIN main
+#endif
+using Path = std::basic_string<PathChar>;
+
 // The text before the path's last directory separator ('/' on POSIX, '\' on Windows), or "" when
-// the path has none. A path in a root ("/a.imp", "\a.imp", "C:\a.imp") keeps the root's separator,
-// so that the book's output is placed in that root.
-std::string directory_part(const std::string& path);
+// the path has none. A path in a root ("/a.imp", "\a.imp", "C:\a.imp") keeps the root's
+// separator, so that the book's output is placed in that root.
+Path directory_part(const Path& path);
 std::string posix_directory_part(const std::string& path);
 std::string windows_directory_part(const std::string& path);
+std::wstring windows_directory_part(const std::wstring& path);
+
+// Opens a book file from the command line for binary reading; nullptr, with errno set, on failure.
+std::FILE* open_book(const Path& path);
+// Makes a directory from the command line the working directory; false, with errno set, on failure.
+bool enter_directory(const Path& path);
+
+// A command-line text as the console shows it: unchanged on POSIX; on Windows converted to the
+// console's code page, with a stand-in for each character it lacks.
+std::string console_text(const Path& text);
+
+// The working directory, held so that the run can return to it even when it is renamed or its
+// path is longer than the system would report: by a descriptor on POSIX, by its whole path on
+// Windows.
+#ifdef _WIN32
+struct HeldDirectory {
+  std::wstring path;
+};
+#else
+struct HeldDirectory {
+  int descriptor = -1;
+};
+#endif
+// Each returns false, with errno set, on failure.
+bool hold_working_directory(HeldDirectory& held);
+bool return_to(const HeldDirectory& held);
 
 // Whether `name` names one entry inside the working directory: not ".", not "..", no separator,
 // and on Windows nothing that the system would send to a device, another drive or directory, or
@@ -21,10 +60,11 @@ bool is_plain_name(const char* name);
 bool is_plain_posix_name(const char* name);
 bool is_plain_windows_name(const char* name);
 
-// The working directory, or "" when it cannot be told.
-std::string current_directory();
-// Returns false, with errno set, when the change fails.
-bool change_directory(const char* path);
+// Names from the book (the output directory, the resource files) are passed as bytes, unchanged,
+// to the system's narrow calls: on Windows they mean what they mean in the ANSI code page.
+
+// Makes the directory `name` the working directory; false, with errno set, on failure.
+bool change_directory(const char* name);
 // Creates one directory with the default permissions. Returns false with errno set on failure;
 // errno is EEXIST when an entry of that name exists already.
 bool make_directory(const char* name);
