@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -18,13 +19,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // IMPX_RUNNER, when set, is the program that runs impx (wine for impx.exe).
-std::vector<std::string> command_prefix() {
+std::vector<std::string> command_prefix(const std::string& program) {
   std::vector<std::string> prefix;
   if (const char* runner = std::getenv("IMPX_RUNNER"); runner != nullptr && *runner != '\0') {
     prefix.push_back(runner);
   }
   const char* exe = std::getenv("IMPX_EXE");
-  prefix.push_back(exe != nullptr && *exe != '\0' ? exe : IMPX_PATH);
+  prefix.push_back(!program.empty() ? program : exe != nullptr && *exe != '\0' ? exe : IMPX_PATH);
   return prefix;
 }
 
@@ -47,12 +48,12 @@ bool windows_target() {
 namespace {
 
 Outcome run_once(const std::vector<std::string>& args, const std::string& directory,
-                 const std::string& input, const Limits& limits) {
+                 const std::string& input, const Limits& limits, const std::string& program) {
   const std::string scratch = make_temp_directory();
   const std::string in_path = scratch + "/in", out_path = scratch + "/out",
                     err_path = scratch + "/err";
   write_file(in_path, input);
-  std::vector<std::string> command = command_prefix();
+  std::vector<std::string> command = command_prefix(program);
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
@@ -84,6 +85,7 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
   }
   int wait_status = 0;
   while (waitpid(child, &wait_status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
   Outcome run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
@@ -96,21 +98,21 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
 }  // namespace
 
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
-                 const std::string& input, const Limits& limits) {
+                 const std::string& input, const Limits& limits, const std::string& program) {
   // wine prepares its prefix on the first run and says so on standard error; do that once
   // before the runs that are looked at.
   static bool warmed_up = !windows_target();
   if (!warmed_up) {
     warmed_up = true;
-    run_once({}, directory, "", {});
+    run_once({}, directory, "", {}, "");
   }
-  Outcome run = run_once(args, directory, input, limits);
+  Outcome run = run_once(args, directory, input, limits, program);
   // A wine client that meets its server as the server shuts down after an idle spell fails
   // before impx.exe starts; that is wine's matter, so such a run is made again.
   for (int retry = 0; retry < 3 && windows_target() && run.status == 1 &&
                       run.err.find("wine client error") != std::string::npos;
        ++retry) {
-    run = run_once(args, directory, input, limits);
+    run = run_once(args, directory, input, limits, program);
   }
   return run;
 }

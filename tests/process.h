@@ -17,9 +17,11 @@ struct Limits {
   long file_size = 0;      // bytes; 0 leaves it; exceeding it fails the write
 };
 
-// Runs impx with `args` in `directory`, `input` as its standard input.
+// Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
+// standard input.
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
-                 const std::string& input = "", const Limits& limits = {});
+                 const std::string& input = "", const Limits& limits = {},
+                 const std::string& program = "");
 
 // True when impx runs as a Windows program (under wine) and takes Windows paths.
 bool windows_target();

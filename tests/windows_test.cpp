@@ -1,6 +1,6 @@
 // What only the Windows console build does: backslash paths, drive roots, wildcard expansion by
-// the program itself, and the names Windows sends to devices, drives or streams. These run
-// against impx.exe under wine.
+// the program itself, paths in any script, and the names Windows sends to devices, drives or
+// streams. These run against impx.exe under wine, with a UTF-8 locale and the ANSI code page 1252.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,8 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Files = std::map<std::string, std::string>;
-
 class WindowsTest : public Sandbox {
  protected:
   void SetUp() override {
@@ -22,15 +20,13 @@ class WindowsTest : public Sandbox {
   }
 };
 
-TestBook book_named(const std::string& name) {
-  TestBook book;
-  book.name = name;
-  book.resources = {{"TEXT", "text"}};
-  return book;
+// A book with one resource, "TEXT".
+TestBook book_of_text(const std::string& name) {
+  return book_named(name, {{"TEXT", "text"}});
 }
 
 TEST_F(WindowsTest, ForwardSlashIsNotASeparator) {
-  put("books/a.imp", make_book(book_named("Novel")));
+  put("books/a.imp", make_book(book_of_text("Novel")));
   // impx gets the path with its slash; the file opens, but its directory part is empty.
   const Outcome run = run_impx({"books/a.imp"}, work);
   EXPECT_EQ(run.status, 0);
@@ -39,9 +35,9 @@ TEST_F(WindowsTest, ForwardSlashIsNotASeparator) {
 }
 
 TEST_F(WindowsTest, WildcardsAreExpandedByTheProgram) {
-  put("a.imp", make_book(book_named("First")));
-  put("b.imp", make_book(book_named("Second")));
-  put("books/c.imp", make_book(book_named("Third")));
+  put("a.imp", make_book(book_of_text("First")));
+  put("b.imp", make_book(book_of_text("Second")));
+  put("books/c.imp", make_book(book_of_text("Third")));
   const Outcome run = run_impx({"*.imp", "books\\*.imp"}, work);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -58,13 +54,13 @@ TEST_F(WindowsTest, BookInADriveRootHasItsOutputInThatRoot) {
   const fs::path link = fs::path(prefix) / "dosdevices" / "y:";
   fs::remove(link);
   fs::create_directory_symlink(drive, link);
-  write_file(drive + "/a.imp", make_book(book_named("Novel")));
+  write_file(drive + "/a.imp", make_book(book_of_text("Novel")));
   const Outcome run = run_impx({"Y:\\a.imp"}, work);
   fs::remove(link);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(tree(drive + "/Novel"),
-            (Files{{"RSRC.INF", expected_info_file(book_named("Novel"))}, {"TEXT", "text"}}));
+            (Files{{"RSRC.INF", expected_info_file(book_of_text("Novel"))}, {"TEXT", "text"}}));
   EXPECT_EQ(output("").size(), 0u);
 }
 
@@ -72,7 +68,7 @@ TEST_F(WindowsTest, BookInTheRootOfTheCurrentDriveHasItsOutputThere) {
   // The working directory is on drive Z:, which wine maps to the file system's root.
   const std::string stem = "impx-wine-root-" + std::to_string(::getpid());
   try {
-    write_file("/" + stem + ".imp", make_book(book_named(stem)));
+    write_file("/" + stem + ".imp", make_book(book_of_text(stem)));
   } catch (const std::exception&) {
     GTEST_SKIP() << "the root is not writable here";
   }
@@ -93,7 +89,7 @@ TEST_F(WindowsTest, BookNamesForDevicesDrivesAndStreamsAreRefused) {
       {"...", "..."}, {"CONOUT$", "CONOUT$"}, {"com\xB9", "com\\xB9"},
   };
   for (const auto& c : cases) {
-    put("a.imp", make_book(book_named(c.name)));
+    put("a.imp", make_book(book_of_text(c.name)));
     const Files before = everything();
     const Outcome run = impx({"a.imp"});
     EXPECT_EQ(run.status, 255);
@@ -120,7 +116,7 @@ TEST_F(WindowsTest, TypeCodesForDevicesDrivesAndStreamsAreRefused) {
        "\\x01abc"},
   };
   for (const auto& c : cases) {
-    TestBook book = book_named("Novel");
+    TestBook book = book_of_text("Novel");
     book.resources.push_back({c.type, "evil"});
     put("a.imp", make_book(book));
     const Outcome run = impx({"a.imp"});
@@ -134,7 +130,7 @@ TEST_F(WindowsTest, TypeCodesForDevicesDrivesAndStreamsAreRefused) {
 }
 
 TEST_F(WindowsTest, NamesWindowsOnlyTrimStayInside) {
-  TestBook book = book_named("Trimmed.");
+  TestBook book = book_of_text("Trimmed.");
   book.resources.push_back({"abc.", "dot"});
   book.resources.push_back({"xy  ", "blanks"});
   put("a.imp", make_book(book));
@@ -147,6 +143,75 @@ TEST_F(WindowsTest, NamesWindowsOnlyTrimStayInside) {
   }
   EXPECT_EQ(inside.size(), 5u);
   for (const auto& [path, bytes] : inside) EXPECT_EQ(path.rfind("work/Trimmed", 0), 0u) << path;
+}
+
+// Paths from the command line reach the system in UTF-16, whatever their script, and name exactly
+// the file given: never a look-alike that the ANSI code page would make of it.
+TEST_F(WindowsTest, PathsInAnyScriptNameExactlyTheBookGiven) {
+  const std::string deep =
+      std::string(120, 'd') + "/" + std::string(120, 'e') + "/" + std::string(40, 'f');
+  const struct {
+    std::string what;
+    std::string start;                // where the run starts, below "work"
+    std::vector<std::string> named;   // books that must be unpacked, below the start
+    std::vector<std::string> others;  // books beside them that must stay untouched
+    std::vector<std::string> args;
+  } cases[] = {
+      {"Cyrillic, relative", "", {"книги/a.imp"}, {}, {"книги/a.imp"}},
+      {"CJK, absolute", "", {"书籍/a.imp"}, {}, {work + "/书籍/a.imp"}},
+      {"emoji folder, pattern", "", {"😀/a.imp", "😀/b.imp"}, {}, {"😀/*.imp"}},
+      {"names outside the code page, pattern", "", {"книга.imp", "书.imp"}, {}, {"*.imp"}},
+      {"start folder outside the code page",
+       "Дмитрий",
+       {"a.imp", "sub/b.imp"},
+       {},
+       {"a.imp", "sub/b.imp"}},
+      {"look-alike", "", {"cafė/a.imp"}, {"cafe/a.imp"}, {"cafė/a.imp"}},
+      {"full-width backslash", "", {"a＼b.imp"}, {"a/b.imp"}, {"a＼b.imp"}},
+      {"directory part over 260 characters", "", {deep + "/a.imp"}, {}, {deep + "/a.imp"}},
+  };
+  for (const auto& c : cases) {
+    int n = 0;
+    for (const auto* books : {&c.named, &c.others}) {
+      for (const std::string& book : *books) {
+        put((fs::path(c.start) / book).string(),
+            make_book(book_of_text("Book" + std::to_string(n++))));
+      }
+    }
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(target_path(arg));
+    const Outcome run = run_impx(args, (fs::path(work) / c.start).string());
+    EXPECT_EQ(run.status, 0) << c.what;
+    EXPECT_EQ(run.err, "") << c.what;
+    n = 0;
+    for (const auto* books : {&c.named, &c.others}) {
+      for (const std::string& book : *books) {
+        const fs::path output = fs::path(work) / c.start / fs::path(book).parent_path() /
+                                ("Book" + std::to_string(n++));
+        EXPECT_EQ(fs::exists(output / "TEXT"), books == &c.named) << c.what << ": " << book;
+      }
+    }
+    remove_tree(work);
+    fs::create_directory(work);
+  }
+}
+
+// Names from the book go to the system as bytes in the ANSI code page, as they always have.
+TEST_F(WindowsTest, BookNameBytesKeepTheirAnsiMeaning) {
+  put("a.imp", make_book(book_of_text("Caf\xE9")));
+  const Outcome run = impx({"a.imp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(output("Café").size(), 2u);
+}
+
+// The usage line names the program even where the console's code page lacks its characters.
+TEST_F(WindowsTest, UsageNamesAProgramInAnyScript) {
+  fs::create_directory(work + "/книги");
+  fs::copy_file(std::getenv("IMPX_EXE"), work + "/книги/impx.exe");
+  const Outcome run = run_impx({}, work, "", {}, work + "/книги/impx.exe");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err.rfind("Usage: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("impx.exe <impfile1>...<impfilen>\n"), std::string::npos) << run.err;
 }
 
 }  // namespace
