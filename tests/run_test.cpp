@@ -1,7 +1,11 @@
 // The command line, the run control and the output directory, seen from outside the process.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "tests/sandbox.h"
 
@@ -65,6 +69,28 @@ TEST_F(RunTest, EveryPathIsTakenFromTheStartingDirectory) {
   EXPECT_EQ(output("A").size(), 1u);
   EXPECT_EQ(output("books/B").size(), 1u);
   EXPECT_EQ(output("C").size(), 1u);
+}
+
+// The run returns to where it started by a handle, not by name: a starting directory moved away
+// while the first book is read is still where the second book is found.
+TEST_F(RunTest, StartingDirectoryMovedDuringTheRunStillHoldsTheNextBook) {
+  if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
+  const std::string first = work + "/a.imp", moved = sandbox + "/moved";
+  ASSERT_EQ(mkfifo(first.c_str(), 0600), 0);
+  put("b.imp", make_book(book_named("Second")));
+  std::thread writer([&] {
+    const int fifo = open(first.c_str(), O_WRONLY);  // returns once impx has opened the book
+    std::rename(work.c_str(), moved.c_str());
+    const std::string bytes = make_book(book_named("First"));
+    EXPECT_EQ(write(fifo, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fifo);
+  });
+  const Outcome run = impx({"a.imp", "b.imp"});
+  writer.join();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(tree(moved + "/First").size(), 1u);
+  EXPECT_EQ(tree(moved + "/Second").size(), 1u);
 }
 
 TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
