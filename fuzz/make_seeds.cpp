@@ -2,6 +2,7 @@
 #include <string>
 
 #include "tests/book_writer.h"
+#include "unpack/unpack.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
@@ -27,5 +28,9 @@ int main(int argc, char** argv) {
     short_name.name_length = 40;
     seed(short_name);
   }
+  // A resource large enough for the kernel to copy, between two small ones.
+  seed(book_named(
+      "Large",
+      {{"SMAL", "small"}, {"LARG", std::string(kKernelCopyMin + 1, 'L')}, {"LAST", "last"}}));
   return 0;
 }

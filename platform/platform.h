@@ -77,3 +77,11 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length);
 int create_output(const char* name);
 bool write_output(int file, const unsigned char* data, std::size_t size);
 bool close_output(int file);
+
+// Copies up to `size` bytes of the book, from `offset` on, to the end of the output file inside
+// the kernel, where the system can and where that was measured to pay (Linux, an output file in
+// memory), and moves the book stream past what it copied. Sets `copied` to the number of bytes
+// copied: fewer than `size` (0 elsewhere) when the kernel refuses or the book ends early, the
+// rest being the caller's to copy. Returns false, with errno set, when the copy fails.
+bool copy_in_kernel(std::FILE* book, std::uint64_t offset, int output, std::uint64_t size,
+                    std::uint64_t& copied);

@@ -78,10 +78,16 @@ void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFil
   }
 }
 
-void copy_resource(std::FILE* book, std::uint32_t size, unsigned char* buffer,
-                   std::size_t buffer_size, OutputFile& out) {
-  std::uint64_t left = size;
-  while (left > 0) {
+// Copies one resource's data, which starts at `position` in the book, to `out`: large ones inside
+// the kernel where it can, the rest through the buffer, read whole before it is written.
+void copy_resource(std::FILE* book, std::uint64_t position, std::uint32_t size, bool seekable,
+                   unsigned char* buffer, std::size_t buffer_size, OutputFile& out) {
+  std::uint64_t copied = 0;
+  if (seekable && size >= kKernelCopyMin &&
+      !copy_in_kernel(book, position, out.file, size, copied)) {
+    fail_with_error("write");
+  }
+  for (std::uint64_t left = size - copied; left > 0;) {
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer_size));
     read_exactly(book, buffer, chunk, kDataCutShort);
     out.write(buffer, chunk);
@@ -165,7 +171,7 @@ void extract_resources(std::FILE* book, const ImpHeader& header) {
       fail(kDataCutShort);
     }
     OutputFile out(name);
-    copy_resource(book, entry.size, buffer.get(), buffer_size, out);
+    copy_resource(book, position, entry.size, length_known, buffer.get(), buffer_size, out);
     out.close();
     position += entry.size;
   }
