@@ -6,7 +6,8 @@ of one open, one write and one close per file.
                                                   (after `cmake --workflow --preset bench`)
 
 Books (made by the project's writer): large-4 (4 resources of 64 MiB), large-1 (1 of 64 MiB),
-small-20000 and small-2000 (200 to 1,200 bytes each, distinct type codes). For each book, after
+small-20000 and small-2000 (200 to 1,200 bytes each, distinct type codes), and library: 1,000
+books of 5 to 40 resources of 100 bytes to 40 KiB, unpacked by one `impx book-*.imp`. For each book, after
 one warm-up round, N counted rounds run every program once, into a fresh output, in an order
 that rotates from round to round. Books, archives and outputs live in DIR, by default in memory
 (/dev/shm), where a run costs what the program does rather than what the disk's journal is
@@ -34,24 +35,26 @@ def measure(build, command, cwd):
     return {"wall": wall, "cpu": user + system, "rss": rss_kib}
 
 
-def prepare(build, data, name):
-    """The book, a tar archive of its output tree and the floor's list of file sizes."""
-    book = os.path.join(data, name + ".imp")
+def prepare(build, data, name, books):
+    """A tar archive of the output trees of `books` and the floor's list of file sizes."""
     tree = os.path.join(data, name + ".tree")
     shutil.rmtree(tree, ignore_errors=True)
     os.mkdir(tree)
-    os.link(book, os.path.join(tree, "book.imp"))
-    subprocess.run([os.path.join(build, "impx"), "book.imp"], cwd=tree, check=True,
-                   stdin=subprocess.DEVNULL)
-    os.unlink(os.path.join(tree, "book.imp"))
+    for book in books:
+        os.link(book, os.path.join(tree, os.path.basename(book)))
+    subprocess.run([os.path.join(build, "impx")] + [os.path.basename(b) for b in books], cwd=tree,
+                   check=True, stdin=subprocess.DEVNULL)
+    for book in books:
+        os.unlink(os.path.join(tree, os.path.basename(book)))
     archive = os.path.join(data, name + ".tar")
-    subprocess.run(["tar", "-cf", archive, "-C", tree, name], check=True)
+    subprocess.run(["tar", "-cf", archive, "-C", tree] + sorted(os.listdir(tree)), check=True)
     sizes = os.path.join(data, name + ".sizes")
     with open(sizes, "w") as out:
-        for entry in sorted(os.listdir(os.path.join(tree, name))):
-            out.write(f"{entry} {os.path.getsize(os.path.join(tree, name, entry))}\n")
+        for output in sorted(os.listdir(tree)):
+            for entry in sorted(os.listdir(os.path.join(tree, output))):
+                out.write(f"{entry} {os.path.getsize(os.path.join(tree, output, entry))}\n")
     shutil.rmtree(tree)
-    return book, archive, sizes
+    return archive, sizes
 
 
 def run_round(build, data, name, programs, order):
@@ -72,7 +75,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--keep", action="store_true", help="keep the books for the next run")
-    parser.add_argument("--books", default="large-4,large-1,small-20000,small-2000")
+    parser.add_argument("--books", default="large-4,large-1,small-20000,small-2000,library")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "bench"))
     parser.add_argument("--dir", default="/dev/shm/impx-bench" if os.path.isdir("/dev/shm")
                         else os.path.join(HERE, "..", "build", "bench", "data"))
@@ -80,7 +83,7 @@ def main():
     build = os.path.abspath(args.build)
     data = os.path.abspath(args.dir)
     os.makedirs(data, exist_ok=True)
-    if not os.path.exists(os.path.join(data, "small-2000.imp")):
+    if not os.path.exists(os.path.join(data, "library", "book-0999.imp")):
         subprocess.run([os.path.join(build, "bench", "impx_bench_books"), data], check=True)
 
     impx = os.path.join(build, "impx")
@@ -88,15 +91,22 @@ def main():
     print(f"in {data}; rounds: {args.rounds} counted after 1 warm-up; ratios are impx / baseline; "
           "memory is peak resident KiB")
     summary = {}
-    for name, resources, mib in [("large-4", 4, 256), ("large-1", 1, 64),
-                                 ("small-20000", 20000, None), ("small-2000", 2000, None)]:
+    cases = [("large-4", 4, 256), ("large-1", 1, 64), ("small-20000", 20000, None),
+             ("small-2000", 2000, None), ("library", None, None)]
+    for name, resources, mib in cases:
         if name not in args.books.split(","):
             continue
-        book, archive, sizes = prepare(build, data, name)
+        if name == "library":
+            library = os.path.join(data, "library")
+            books = [os.path.join(library, b) for b in sorted(os.listdir(library))]
+        else:
+            books = [os.path.join(data, name + ".imp")]
+        archive, sizes = prepare(build, data, name, books)
 
-        def run_impx(target, book=book):
-            os.link(book, os.path.join(target, "book.imp"))
-            return [impx, "book.imp"]
+        def run_impx(target, books=books):
+            for book in books:
+                os.link(book, os.path.join(target, os.path.basename(book)))
+            return [impx] + [os.path.basename(book) for book in books]
 
         programs = {
             "impx": run_impx,
@@ -104,8 +114,8 @@ def main():
                                                      "--no-same-permissions", "-f", archive],
         }
         if mib:
-            programs["cp"] = lambda target, book=book: ["cp", book, "copy.imp"]
-        else:
+            programs["cp"] = lambda target, book=books[0]: ["cp", book, "copy.imp"]
+        elif resources:
             programs["floor"] = lambda target, sizes=sizes, name=name: [floor, sizes, name]
         labels = list(programs)
         run_round(build, data, name, programs, labels)  # warm-up
@@ -114,8 +124,9 @@ def main():
             order = labels[r % len(labels):] + labels[:r % len(labels)]
             rounds.append(run_round(build, data, name, programs, order))
 
-        size_mib = os.path.getsize(book) / 2**20
-        print(f"\n{name}: {resources} resources, book {size_mib:.1f} MiB")
+        size_mib = sum(os.path.getsize(book) for book in books) / 2**20
+        what = f"{len(books)} books" if len(books) > 1 else f"{resources} resources, book"
+        print(f"\n{name}: {what} {size_mib:.1f} MiB")
         impx_wall = statistics.median(r["impx"]["wall"] for r in rounds)
         for label in labels:
             walls = [r[label]["wall"] for r in rounds]
@@ -134,7 +145,7 @@ def main():
 
     if not args.keep:
         shutil.rmtree(data)
-    if len(summary) < 4:
+    if not all(name in summary for name in ("large-1", "large-4", "small-2000", "small-20000")):
         return
     print("\nlinearity (impx wall time):")
     l1, l4 = summary["large-1"], summary["large-4"]
