@@ -1,0 +1,38 @@
+# What `cmake --install` puts where. On Windows the tool and its documents sit side by side in
+# the prefix; elsewhere they follow GNUInstallDirs. Components let each package take its share:
+#   tool         the tool (linked as the build was configured)
+#   tool_static  the static tool of the Linux archive (IMPX_PACKAGE; installed only when asked)
+#   man          the manual page, compressed as Debian expects (not on Windows)
+#   doc          README.md, LICENSE and CHANGELOG.md
+#   debian       the Debian package's copyright and changelog (IMPX_PACKAGE; only when asked)
+if(WIN32)
+  set(IMPX_BIN_DIR .)
+  set(IMPX_DOC_DIR .)
+else()
+  set(IMPX_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+  set(IMPX_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+install(TARGETS impx RUNTIME DESTINATION ${IMPX_BIN_DIR} COMPONENT tool)
+if(TARGET impx_static)
+  install(TARGETS impx_static RUNTIME DESTINATION ${IMPX_BIN_DIR} COMPONENT tool_static
+          EXCLUDE_FROM_ALL)
+endif()
+install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${IMPX_DOC_DIR} COMPONENT doc)
+
+# Compresses SOURCE into SOURCE.gz with gzip -9n: no name or time stored, the same bytes every
+# time.
+function(impx_gzip source)
+  find_program(IMPX_GZIP gzip REQUIRED)
+  add_custom_command(OUTPUT ${source}.gz
+    COMMAND ${IMPX_GZIP} -9nkf ${source}
+    DEPENDS ${source} VERBATIM)
+endfunction()
+
+if(NOT WIN32)
+  configure_file(docs/impx.1.in ${CMAKE_CURRENT_BINARY_DIR}/impx.1 @ONLY)
+  impx_gzip(${CMAKE_CURRENT_BINARY_DIR}/impx.1)
+  add_custom_target(impx_man ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/impx.1.gz)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/impx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT man)
+endif()

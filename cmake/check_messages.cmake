@@ -1,0 +1,61 @@
+# Holds README.md's table of messages and the manual page's DIAGNOSTICS in step: every message of
+# the one is a message of the other.
+#   cmake -DREADME=README.md -DMAN=docs/impx.1.in -P cmake/check_messages.cmake
+# Placeholders are compared without their marks: <error> in the README, \fIerror\fR in the page.
+
+function(plain_text text out)
+  foreach(escape "\\fB" "\\fI" "\\fR" "\\fP" "\\&" "<" ">")
+    string(REPLACE "${escape}" "" text "${text}")
+  endforeach()
+  string(REPLACE "\\(dq" "\"" text "${text}")
+  string(REPLACE "\\(aq" "'" text "${text}")
+  string(REPLACE "\\-" "-" text "${text}")
+  string(REPLACE "\\e" "\\" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# The README's messages: the quoted texts of the first column of the table under "### Messages".
+file(STRINGS "${README}" readme_lines)
+set(section FALSE)
+set(readme_messages)
+foreach(line IN LISTS readme_lines)
+  if(line MATCHES "^#")
+    string(COMPARE EQUAL "${line}" "### Messages" section)
+  elseif(section AND line MATCHES "^\\| (`[^|]*) \\|")
+    string(REGEX MATCHALL "`[^`]+`" quoted "${CMAKE_MATCH_1}")
+    foreach(message IN LISTS quoted)
+      string(REGEX REPLACE "^`(.*)`$" "\\1" message "${message}")
+      plain_text("${message}" message)
+      list(APPEND readme_messages "${message}")
+    endforeach()
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES readme_messages)
+
+# The page's messages: the tag line after each .TP under .SH DIAGNOSTICS.
+file(STRINGS "${MAN}" man_lines)
+set(section FALSE)
+set(tag_next FALSE)
+set(man_messages)
+foreach(line IN LISTS man_lines)
+  if(line MATCHES "^\\.SH ")
+    string(COMPARE EQUAL "${line}" ".SH DIAGNOSTICS" section)
+  elseif(section AND line STREQUAL ".TP")
+    set(tag_next TRUE)
+  elseif(tag_next)
+    plain_text("${line}" message)
+    list(APPEND man_messages "${message}")
+    set(tag_next FALSE)
+  endif()
+endforeach()
+
+set(only_readme ${readme_messages})
+list(REMOVE_ITEM only_readme ${man_messages})
+set(only_man ${man_messages})
+list(REMOVE_ITEM only_man ${readme_messages})
+list(LENGTH readme_messages count)
+if(count EQUAL 0 OR only_readme OR only_man)
+  message(FATAL_ERROR "README.md and the manual page list different messages:\n"
+                      "  only in README.md: ${only_readme}\n  only in the page: ${only_man}")
+endif()
+message(STATUS "${count} messages, the same in README.md and the manual page")
