@@ -32,7 +32,7 @@
 
 #ifdef __MINGW32__
 // Have the MinGW runtime expand wildcard patterns in the arguments ("impx *.imp"), as the
-// Windows shell leaves them to the program. (MSVC builds link setargv.obj instead.)
+// Windows shell leaves them to the program. (MSVC builds link wsetargv.obj instead.)
 int _dowildcard = -1;
 #endif
 
@@ -46,17 +46,8 @@ std::basic_string<Char> directory_part_before(const std::basic_string<Char>& pat
   return path.substr(0, separator < root_length ? separator + 1 : separator);
 }
 
-template <typename Char>
-bool is_drive_letter(Char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// Splitting the UTF-16 form on the wide backslash never mistakes the second byte of a character
-// in a multi-byte code page (0x5C in Shift-JIS) for a separator.
-template <typename Char>
-std::basic_string<Char> windows_directory_part_of(const std::basic_string<Char>& path) {
-  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == ':';
-  return directory_part_before(path, path.rfind(Char('\\')), has_drive ? 3 : 1);
+bool is_drive_letter(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
 char ascii_upper(char c) {
@@ -86,12 +77,11 @@ std::string posix_directory_part(const std::string& path) {
   return directory_part_before(path, path.rfind('/'), 1);
 }
 
-std::string windows_directory_part(const std::string& path) {
-  return windows_directory_part_of(path);
-}
-
+// Splitting the UTF-16 form on the wide backslash never mistakes the second byte of a character
+// in a multi-byte code page (0x5C in Shift-JIS) for a separator.
 std::wstring windows_directory_part(const std::wstring& path) {
-  return windows_directory_part_of(path);
+  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == L':';
+  return directory_part_before(path, path.rfind(L'\\'), has_drive ? 3 : 1);
 }
 
 bool is_plain_posix_name(const char* name) {

@@ -25,7 +25,6 @@ using Path = std::basic_string<PathChar>;
 // separator, so that the book's output is placed in that root.
 Path directory_part(const Path& path);
 std::string posix_directory_part(const std::string& path);
-std::string windows_directory_part(const std::string& path);
 std::wstring windows_directory_part(const std::wstring& path);
 
 // Opens a book file from the command line for binary reading; nullptr, with errno set, on failure.

@@ -13,12 +13,15 @@ TEST(DirectoryPart, PosixSplitsAtTheLastSlashAndKeepsTheRoot) {
 }
 
 TEST(DirectoryPart, WindowsSplitsAtTheLastBackslashAndKeepsTheRoot) {
-  EXPECT_EQ(windows_directory_part("a.imp"), "");
-  EXPECT_EQ(windows_directory_part("books\\a.imp"), "books");
-  EXPECT_EQ(windows_directory_part("C:\\books\\a.imp"), "C:\\books");
-  EXPECT_EQ(windows_directory_part("C:\\a.imp"), "C:\\");
-  EXPECT_EQ(windows_directory_part("\\a.imp"), "\\");
-  EXPECT_EQ(windows_directory_part("books/a.imp"), "");
+  EXPECT_EQ(windows_directory_part(L"a.imp"), L"");
+  EXPECT_EQ(windows_directory_part(L"books\\a.imp"), L"books");
+  EXPECT_EQ(windows_directory_part(L"C:\\books\\a.imp"), L"C:\\books");
+  EXPECT_EQ(windows_directory_part(L"C:\\a.imp"), L"C:\\");
+  EXPECT_EQ(windows_directory_part(L"\\a.imp"), L"\\");
+  EXPECT_EQ(windows_directory_part(L"books/a.imp"), L"");
+  // Characters whose code-page bytes hold 0x5C, and the full-width backslash, are no separators.
+  EXPECT_EQ(windows_directory_part(L"books\\a\u8868.imp"), L"books");
+  EXPECT_EQ(windows_directory_part(L"a\uFF3Cb.imp"), L"");
 }
 
 TEST(PlainName, PosixRefusesOnlyDotsAndSlashes) {
