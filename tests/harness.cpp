@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
 
 #include "bookfile/bookfile.h"
+#include "tests/book_writer.h"
 #include "tests/exit_seam.h"
 #include "unpack/unpack.h"
 
@@ -72,17 +74,6 @@ Expected expect(const std::uint8_t* data, std::size_t size) {
   return expected;
 }
 
-std::string read_all(const fs::path& path) {
-  std::string bytes;
-  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    std::fclose(file);
-  }
-  return bytes;
-}
-
 // The lowest free file descriptor: it moves when a run leaves a file open.
 int lowest_free_descriptor() {
   const int probe = open("/dev/null", O_RDONLY);
@@ -92,11 +83,9 @@ int lowest_free_descriptor() {
 
 // Checks the scratch directory against `expected` and removes the output; "" when all is well.
 std::string check(const Scratch& scratch, const Expected& expected, bool ended) {
-  std::size_t entries_in_root = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(scratch.root)) {
-    ++entries_in_root;
+  if (std::distance(fs::directory_iterator(scratch.root), {}) != 1) {
+    return "an entry beside the scratch directory";
   }
-  if (entries_in_root != 1) return "an entry beside the scratch directory";
   bool output_seen = false;
   for (const auto& entry : fs::directory_iterator(scratch.directory)) {
     const std::string name = entry.path().filename().string();
@@ -108,7 +97,7 @@ std::string check(const Scratch& scratch, const Expected& expected, bool ended) 
       const std::string file_name = file.path().filename().string();
       if (file.is_directory()) return "a directory inside the output: " + file_name;
       ++files;
-      const std::string bytes = read_all(file.path());
+      const std::string bytes = read_file(file.path());
       if (file_name == kInfoFileName && expected.info && bytes == *expected.info) continue;
       const auto range = expected.files.equal_range(file_name);
       bool found = false;
@@ -118,7 +107,7 @@ std::string check(const Scratch& scratch, const Expected& expected, bool ended) 
     if (!ended) {
       if (files != expected.last.size() + 1) return "files missing after success";
       for (const auto& [file_name, bytes] : expected.last) {
-        if (read_all(entry.path() / file_name) != bytes)
+        if (read_file(entry.path() / file_name) != bytes)
           return "not the last record in " + file_name;
       }
     }
