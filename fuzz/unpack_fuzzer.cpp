@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "tests/book_writer.h"
 #include "tests/harness.h"
 
 namespace {
@@ -20,17 +21,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratch = make_scratch();
   start = std::filesystem::current_path();
   std::atexit([] { remove_scratch(scratch); });
-  // The messages of refused books are not what the fuzzer reports on.
-  std::freopen("/dev/null", "r", stdin);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  {
-    std::FILE* out = std::fopen(scratch.book.c_str(), "wb");
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
-  }
+  write_file(scratch.book, std::string(reinterpret_cast<const char*>(data), size));
   const InProcessRun run = unpack_and_check(scratch, data, size);
   if (!run.broken.empty()) {
     std::fprintf(stderr, "\nPROPERTY BROKEN: %s\n", run.broken.c_str());

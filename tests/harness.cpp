@@ -124,12 +124,13 @@ Scratch make_scratch() {
       access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string();
   std::string pattern = base + "/impx-scratch-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  Scratch scratch{pattern, pattern + "/scratch", pattern + "/scratch/book.imp"};
+  Scratch scratch{pattern, pattern + "/scratch", pattern + "/scratch/book.imp", std::tmpfile()};
   fs::create_directory(scratch.directory);
   return scratch;
 }
 
 void remove_scratch(const Scratch& scratch) {
+  std::fclose(scratch.messages);
   std::error_code ignored;
   fs::remove_all(scratch.root, ignored);
 }
@@ -137,12 +138,23 @@ void remove_scratch(const Scratch& scratch) {
 InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, std::size_t size) {
   if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
   const int free_before = lowest_free_descriptor();
-  InProcessRun run{false, ""};
+  InProcessRun run{false, "", ""};
+  const int saved_stderr = dup(2);
+  dup2(fileno(scratch.messages), 2);
   try {
     unpack_book(std::fopen(scratch.book.c_str(), "rb"));
   } catch (const RunEnded& ended) {
     run.ended = true;
     if (ended.status != -1) run.broken = "ended with status " + std::to_string(ended.status);
+  }
+  std::fflush(stderr);
+  dup2(saved_stderr, 2);
+  close(saved_stderr);
+  const int messages = fileno(scratch.messages);
+  run.message.resize(static_cast<std::size_t>(lseek(messages, 0, SEEK_END)));
+  if (pread(messages, run.message.data(), run.message.size(), 0) < 0 ||
+      ftruncate(messages, 0) != 0 || lseek(messages, 0, SEEK_SET) != 0) {
+    throw std::runtime_error("cannot read the run's messages");
   }
   if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
   const std::string broken = check(scratch, expect(data, size), run.ended);

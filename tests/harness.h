@@ -6,22 +6,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // A scratch directory, alone in a root of its own (in memory where it can be), so that anything
-// created beside it is seen. The book file lives in it, as "book.imp".
+// created beside it is seen. The book file lives in it, as "book.imp". A run's messages go to
+// an unnamed file, not to standard error.
 struct Scratch {
   std::string root;
   std::string directory;
   std::string book;
+  std::FILE* messages;
 };
 
 Scratch make_scratch();
 void remove_scratch(const Scratch& scratch);
 
 struct InProcessRun {
-  bool ended;          // the run ended through the termination routine (a refused book)
-  std::string broken;  // the property the run broke, "" when it kept them all
+  bool ended;           // the run ended through the termination routine (a refused book)
+  std::string broken;   // the property the run broke, "" when it kept them all
+  std::string message;  // what the run printed on standard error
 };
 
 // Unpacks the book file of `scratch`, whose bytes are `data`, from the scratch directory, checks
