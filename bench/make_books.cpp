@@ -30,10 +30,7 @@ TestBook book(const std::string& name, unsigned count, std::size_t min_size, std
   for (unsigned i = 0; i < count; ++i) {
     std::string data(size(random), '\0');
     for (char& c : data) c = static_cast<char>(random());
-    TestResource resource;
-    resource.type = type_code(i);
-    resource.data = std::move(data);
-    out.resources.push_back(std::move(resource));
+    out.resources.push_back({type_code(i), std::move(data)});
   }
   return out;
 }

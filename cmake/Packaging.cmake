@@ -9,8 +9,14 @@ set(CPACK_PACKAGE_NAME impx)
 set(CPACK_PACKAGE_VENDOR "The impx authors")
 set(CPACK_PACKAGE_CONTACT "${IMPX_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "unpack IMP book files into plain files")
-set(CPACK_PACKAGE_DESCRIPTION
-    "impx unpacks book container files (IMP files) into a new directory beside each book: the info file RSRC.INF and one file per resource, named after its type code. It refuses names that would leave the output directory, books cut short and sizes beyond the file, and reports every failed write.")
+# The description's lines as Debian shows them (CPack indents them under the synopsis); the blank
+# line parts the paragraphs.
+set(CPACK_PACKAGE_DESCRIPTION "impx unpacks book container files (IMP files) into a new directory beside
+each book: the info file RSRC.INF and one file per resource, named after
+the resource's four-character type code.
+
+It refuses names that would leave the output directory, books cut short
+and sizes beyond the file, and reports every failed write.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -34,14 +40,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # CPack puts the synopsis first and indents these lines; the blank line parts the paragraphs.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "impx unpacks book container files (IMP files) into a new directory beside
-each book: the info file RSRC.INF and one file per resource, named after
-the resource's four-character type code.
-
-It refuses names that would leave the output directory, books cut short
-and sizes beyond the file, and reports every failed write.")
-
   # The Debian package's own documents: the licence in Debian's copyright format, made from
   # LICENSE, and a changelog in Debian's format; both installed as the "debian" component.
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE impx_license)

@@ -50,5 +50,9 @@ std::string expected_info_file(const TestBook& book);
 // duplicate type codes (the later one wins), a type cut by a zero byte.
 TestBook sample_book(std::uint16_t version);
 
+// `size` bytes in a pattern that does not repeat at short strides, so that bytes copied from the
+// wrong place show.
+std::string patterned_bytes(std::size_t size);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

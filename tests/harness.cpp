@@ -92,24 +92,20 @@ std::string check(const Scratch& scratch, const Expected& expected, bool ended) 
     if (entry.path() == scratch.book) continue;
     if (name != expected.directory || !entry.is_directory()) return "unexpected entry " + name;
     output_seen = true;
-    std::size_t files = 0;
+    std::map<std::string, std::string> seen;
     for (const auto& file : fs::directory_iterator(entry.path())) {
       const std::string file_name = file.path().filename().string();
       if (file.is_directory()) return "a directory inside the output: " + file_name;
-      ++files;
-      const std::string bytes = read_file(file.path());
+      const std::string& bytes = seen[file_name] = read_file(file.path());
       if (file_name == kInfoFileName && expected.info && bytes == *expected.info) continue;
       const auto range = expected.files.equal_range(file_name);
       bool found = false;
       for (auto it = range.first; it != range.second && !found; ++it) found = it->second == bytes;
       if (!found) return "bytes the book does not hold there in " + file_name;
     }
-    if (!ended) {
-      if (files != expected.last.size() + 1) return "files missing after success";
-      for (const auto& [file_name, bytes] : expected.last) {
-        if (read_file(entry.path() / file_name) != bytes)
-          return "not the last record in " + file_name;
-      }
+    // After success the output holds RSRC.INF and, for each name, the last record's data.
+    if (!ended && (seen.erase(kInfoFileName) != 1 || seen != expected.last)) {
+      return "not RSRC.INF and each name's last record after success";
     }
     fs::remove_all(entry.path());
   }

@@ -93,8 +93,7 @@ TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory
 }
 
 TEST_F(ResourcesTest, RecordLargerThanEveryDirectoryEntryIsCopiedExactly) {
-  std::string big(3u << 20, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 7);
+  const std::string big = patterned_bytes(3u << 20);
   TestResource large{"LARG", big};
   large.directory_size = 10;
   TestResource zero{"ZERO", "data the directory calls empty"};
@@ -121,31 +120,13 @@ TEST_F(ResourcesTest, OnlyTheRecordEntryNamesAndSizesTheFile) {
 }
 
 TEST_F(ResourcesTest, HostileTypeCodesAreRefusedAfterTheFilesBeforeThem) {
-  const struct {
-    std::string type;
-    std::string shown;
-  } cases[] = {
+  expect_type_codes_refused({
       {std::string("..\0\0", 4), "..\\x00\\x00"},
       {std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"},
       {"a/b\x1b", "a/b\\x1B"},
       {"/etc", "/etc"},
       {std::string("../\0", 4), "../\\x00"},
-  };
-  for (const auto& c : cases) {
-    const TestBook book = book_of(2, {{"GOOD", "kept"}, {c.type, "evil"}});
-    put("book.imp", make_book(book));
-    const Files before = everything();
-    const Outcome run = impx({"book.imp"});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.err, "Refusing resource type \"" + c.shown +
-                           "\": it must name one file in the book's directory\n" + kPrompt);
-    Files expected = before;
-    expected["work/Novel"] = "<dir>";
-    expected["work/Novel/RSRC.INF"] = expected_info_file(book);
-    expected["work/Novel/GOOD"] = "kept";
-    EXPECT_EQ(everything(), expected) << c.shown;
-    remove_tree(work + "/Novel");
-  }
+  });
 }
 
 TEST_F(ResourcesTest, EmptyTypeNameFailsToBeCreated) {

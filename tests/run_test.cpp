@@ -165,10 +165,7 @@ TEST_F(RunTest, BookNameEndsAtItsFirstZeroByte) {
 }
 
 TEST_F(RunTest, HostileBookNamesAreRefusedBeforeAnythingIsCreated) {
-  const struct {
-    std::string name;
-    std::string shown;
-  } cases[] = {
+  expect_book_names_refused({
       {"", ""},
       {std::string("\0abc", 4), ""},
       {".", "."},
@@ -177,16 +174,7 @@ TEST_F(RunTest, HostileBookNamesAreRefusedBeforeAnythingIsCreated) {
       {"a/b", "a/b"},
       {"/tmp", "/tmp"},
       {"..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy"},
-  };
-  for (const auto& c : cases) {
-    put("a.imp", make_book(book_named(c.name)));
-    const Files before = everything();
-    const Outcome run = impx({"a.imp"});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.err,
-              "Refusing book name \"" + c.shown + "\": it must name one new directory\n" + kPrompt);
-    EXPECT_EQ(everything(), before);
-  }
+  });
 }
 
 TEST_F(RunTest, NamesThatAreFineOnPosixPassUnchanged) {

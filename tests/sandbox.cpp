@@ -45,3 +45,32 @@ std::map<std::string, std::string> Sandbox::everything() const {
 std::map<std::string, std::string> Sandbox::output(const std::string& directory) const {
   return tree(work + "/" + directory);
 }
+
+void Sandbox::expect_book_names_refused(const std::vector<Refusal>& names) {
+  for (const auto& [name, shown] : names) {
+    put("a.imp", make_book(book_named(name)));
+    const Files before = everything();
+    const Outcome run = impx({"a.imp"});
+    EXPECT_EQ(run.status, 255) << shown;
+    EXPECT_EQ(run.err,
+              "Refusing book name \"" + shown + "\": it must name one new directory\n" + kPrompt);
+    EXPECT_EQ(everything(), before) << shown;
+  }
+}
+
+void Sandbox::expect_type_codes_refused(const std::vector<Refusal>& types) {
+  for (const auto& [type, shown] : types) {
+    const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {type, "evil"}});
+    put("a.imp", make_book(book));
+    Files expected = everything();
+    const Outcome run = impx({"a.imp"});
+    EXPECT_EQ(run.status, 255) << shown;
+    EXPECT_EQ(run.err, "Refusing resource type \"" + shown +
+                           "\": it must name one file in the book's directory\n" + kPrompt);
+    expected["work/Novel"] = "<dir>";
+    expected["work/Novel/RSRC.INF"] = expected_info_file(book);
+    expected["work/Novel/GOOD"] = "kept";
+    EXPECT_EQ(everything(), expected) << shown;
+    remove_tree(work + "/Novel");
+  }
+}

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/book_writer.h"
@@ -13,6 +14,9 @@
 
 // A tree by relative path: a file's bytes, or "<dir>" for a directory.
 using Files = std::map<std::string, std::string>;
+
+// Bytes from a book that name no entry impx may create, and how its message shows them.
+using Refusal = std::pair<std::string, std::string>;
 
 class Sandbox : public testing::Test {
  protected:
@@ -28,6 +32,12 @@ class Sandbox : public testing::Test {
   std::map<std::string, std::string> everything() const;
   // The tree below "work/<directory>".
   std::map<std::string, std::string> output(const std::string& directory) const;
+
+  // Runs impx on a book of each name and expects the name refused before anything is created.
+  void expect_book_names_refused(const std::vector<Refusal>& names);
+  // Runs impx on a book whose second resource has each type code and expects the code refused,
+  // with only RSRC.INF and the first resource's file created.
+  void expect_type_codes_refused(const std::vector<Refusal>& types);
 
   // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::string target_path(const std::string& path);

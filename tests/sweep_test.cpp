@@ -1,6 +1,6 @@
-// Every cut-short prefix of a good book ends in a refusal, never in success or a crash, and
-// leaves nothing but whole files whose bytes the book holds at that place. The prefixes run in
-// this process, through the real code, one book file cut shorter and shorter.
+// Good books unpack whole, and every cut-short prefix ends in a refusal, never in success or a
+// crash, leaving nothing but whole files whose bytes the book holds at that place. The books run
+// in this process, through the real code, one book file cut shorter and shorter.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -13,59 +13,52 @@
 
 namespace {
 
-// A book whose first resource is larger than the copy buffer that its directory sizes.
-TestBook book_larger_than_its_buffer() {
-  std::string big(kDataBufferMin + 1000, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 7);
-  TestResource large{"LARG", big};
-  large.directory_size = 10;
-  return book_named("Large", {large, {"    ", "fork"}});
-}
-
 class InProcess : public testing::Test {
  protected:
   void TearDown() override { remove_scratch(scratch); }
+
+  // Unpacks `whole`, then the book cut to each of `lengths` (longest first).
+  void expect_whole_and_cut(const std::string& whole, const std::vector<std::size_t>& lengths) {
+    write_file(scratch.book, whole);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(whole.data());
+    const InProcessRun full = unpack_and_check(scratch, data, whole.size());
+    ASSERT_FALSE(full.ended) << full.message;
+    ASSERT_EQ(full.broken, "");
+    for (const std::size_t length : lengths) {
+      ASSERT_EQ(truncate(scratch.book.c_str(), static_cast<off_t>(length)), 0);
+      const InProcessRun run = unpack_and_check(scratch, data, length);
+      ASSERT_TRUE(run.ended) << "cut to " << length;
+      ASSERT_EQ(run.broken, "") << "cut to " << length;
+      ASSERT_NE(run.message, "") << "cut to " << length;
+    }
+  }
+
   const Scratch scratch = make_scratch();
 };
 
 TEST_F(InProcess, EveryPrefixOfAGoodBookIsRefused) {
-  for (const TestBook& book : {sample_book(1), sample_book(2), book_larger_than_its_buffer()}) {
+  // The third book's first record is larger than the copy buffer that its directory sizes.
+  TestResource large{"LARG", patterned_bytes(kDataBufferMin + 1000)};
+  large.directory_size = 10;
+  for (const TestBook& book :
+       {sample_book(1), sample_book(2), book_named("Large", {large, {"    ", "fork"}})}) {
     const std::string whole = make_book(book);
-    write_file(scratch.book, whole);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(whole.data());
-    const InProcessRun full = unpack_and_check(scratch, data, whole.size());
-    ASSERT_FALSE(full.ended) << book.name;
-    ASSERT_EQ(full.broken, "") << book.name;
-    for (std::size_t length = whole.size(); length-- > 0;) {
-      ASSERT_EQ(truncate(scratch.book.c_str(), static_cast<off_t>(length)), 0);
-      const InProcessRun run = unpack_and_check(scratch, data, length);
-      ASSERT_TRUE(run.ended) << book.name << " cut to " << length;
-      ASSERT_EQ(run.broken, "") << book.name << " cut to " << length;
-      ASSERT_NE(run.message, "") << book.name << " cut to " << length;
-    }
+    std::vector<std::size_t> prefixes;
+    for (std::size_t length = whole.size(); length-- > 0;) prefixes.push_back(length);
+    expect_whole_and_cut(whole, prefixes);
   }
 }
 
 // A resource past the size that the kernel copies: copied whole, refused when the book is cut
 // anywhere in it or after it, and a write that fails is reported, not taken for success.
 TEST_F(InProcess, LargeResourceIsCopiedWholeOrRefused) {
-  std::string big(kKernelCopyMin + 4097, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 7);
-  const TestBook book = book_named("Large", {{"SMAL", "small"}, {"LARG", big}, {"LAST", "last"}});
-  const std::string whole = make_book(book);
-  const auto* data = reinterpret_cast<const std::uint8_t*>(whole.data());
-  write_file(scratch.book, whole);
-  const InProcessRun full = unpack_and_check(scratch, data, whole.size());
-  EXPECT_FALSE(full.ended);
-  EXPECT_EQ(full.broken, "");
+  const std::string big = patterned_bytes(kKernelCopyMin + 4097);
+  const std::string whole =
+      make_book(book_named("Large", {{"SMAL", "small"}, {"LARG", big}, {"LAST", "last"}}));
   const std::size_t large_data = whole.size() - 4 - kEntrySizeV2 - big.size();
-  for (std::size_t length : {whole.size() - 1, large_data + big.size(), large_data + big.size() - 1,
-                             large_data + kKernelCopyMin, large_data + 1}) {
-    ASSERT_EQ(truncate(scratch.book.c_str(), static_cast<off_t>(length)), 0);
-    const InProcessRun run = unpack_and_check(scratch, data, length);
-    EXPECT_TRUE(run.ended) << length;
-    EXPECT_EQ(run.broken, "") << length;
-  }
+  expect_whole_and_cut(whole,
+                       {whole.size() - 1, large_data + big.size(), large_data + big.size() - 1,
+                        large_data + kKernelCopyMin, large_data + 1});
 
   write_file(scratch.book, whole);
   rlimit saved;
@@ -73,7 +66,8 @@ TEST_F(InProcess, LargeResourceIsCopiedWholeOrRefused) {
   const rlimit limit{kKernelCopyMin / 2, saved.rlim_max};
   std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
   setrlimit(RLIMIT_FSIZE, &limit);
-  const InProcessRun failed = unpack_and_check(scratch, data, whole.size());
+  const InProcessRun failed =
+      unpack_and_check(scratch, reinterpret_cast<const std::uint8_t*>(whole.data()), whole.size());
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_TRUE(failed.ended);
   EXPECT_EQ(failed.message, "write: File too large\n");
