@@ -8,6 +8,7 @@
 
 int IMPX_MAIN(int argc, PathChar** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
+  ignore_write_signals();
   if (argc < 2) {
     const std::string program = argc > 0 ? console_text(argv[0]) : "impx";
     std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", program.c_str());
@@ -19,11 +20,10 @@ int IMPX_MAIN(int argc, PathChar** argv) {
   if (!hold_working_directory(start)) fail_with_error("getcwd");
   for (int i = 1; i < argc; ++i) {
     if (!return_to(start)) fail_with_error("chdir");
+    // The book's output goes to the folder it is read from (or, if that cannot be entered, to
+    // the starting directory).
     std::FILE* book = open_book(argv[i]);
     if (book == nullptr) fail_with_error("fopen");
-    // If the book's directory cannot be entered, its output goes to the starting directory.
-    const Path directory = directory_part(argv[i]);
-    if (!directory.empty()) enter_directory(directory);
     unpack_book(book);
   }
   return 0;

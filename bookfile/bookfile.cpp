@@ -1,6 +1,8 @@
 #include "bookfile/bookfile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "app/exit_with_pause.h"
 
@@ -11,8 +13,12 @@ void read_header(std::FILE* book, ImpHeader& header) {
   }
   std::memcpy(header.signature, bytes + kSignatureOffset, kSignatureSize);
   if (std::memcmp(header.signature, kSignature, kSignatureSize) != 0) {
-    // The precision stops the conversion at 8 bytes or at a zero byte, whichever comes first.
-    std::fprintf(stderr, "Not an IMP file (bad sig %-8.8s)\n", header.signature);
+    // Shown up to its first zero byte, escaped, and padded with a blank for each byte not shown.
+    const auto* signature = reinterpret_cast<const unsigned char*>(header.signature);
+    const std::size_t shown = static_cast<std::size_t>(
+        std::find(signature, signature + kSignatureSize, '\0') - signature);
+    std::fprintf(stderr, "Not an IMP file (bad sig %s%s)\n", escaped(signature, shown).c_str(),
+                 std::string(kSignatureSize - shown, ' ').c_str());
     exit_with_pause(-1);
   }
   header.version = load_be16(bytes);
@@ -42,4 +48,20 @@ void read_entry(std::FILE* book, const ImpHeader& header, ImpEntry& entry) {
     std::memset(entry.extra_raw, 0, sizeof entry.extra_raw);
     entry.extra_b = 0;
   }
+}
+
+std::string escaped(const unsigned char* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char c = bytes[i];
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 0xF];
+    }
+  }
+  return text;
 }

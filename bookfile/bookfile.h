@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kSignatureOffset = 2;
@@ -100,3 +101,7 @@ void read_header(std::FILE* book, ImpHeader& header);
 // Reads one entry at the stream's position in the layout of the header's version; ends the run
 // when the entry comes short.
 void read_entry(std::FILE* book, const ImpHeader& header, ImpEntry& entry);
+
+// Book bytes as a message shows them: printable ASCII as it stands, every other byte (and the
+// backslash) as \xNN, so that a book cannot drive the terminal.
+std::string escaped(const unsigned char* bytes, std::size_t size);

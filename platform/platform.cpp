@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -50,23 +52,24 @@ bool is_drive_letter(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-char ascii_upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+wchar_t ascii_upper(wchar_t c) {
+  return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
 // Windows sends these names to devices, in any letter case, alone or followed by blanks, dots
-// or an extension. The superscript digits are those of the ANSI code page (1252).
-bool is_device_name(const char* name) {
-  std::string stem;
-  for (const char* p = name; *p != '\0' && *p != '.'; ++p) stem += ascii_upper(*p);
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices) {
+// or an extension; COM and LPT take a digit or a superscript one, two or three.
+bool is_device_name(const std::wstring& name) {
+  std::wstring stem;
+  for (std::size_t i = 0; i < name.size() && name[i] != L'.'; ++i) stem += ascii_upper(name[i]);
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* device : kDevices) {
     if (stem == device) return true;
   }
-  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0)) {
-    const unsigned char digit = static_cast<unsigned char>(stem[3]);
-    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  if (stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0)) {
+    const wchar_t digit = stem[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+           digit == L'\u00B3';
   }
   return false;
 }
@@ -89,35 +92,41 @@ bool is_plain_posix_name(const char* name) {
   return std::strchr(name, '/') == nullptr;
 }
 
-bool is_plain_windows_name(const char* name) {
-  if (!is_plain_posix_name(name)) return false;
+bool is_plain_windows_name(const std::wstring& name) {
+  if (name == L"." || name == L"..") return false;
   bool only_dots_and_blanks = true;
-  for (const char* p = name; *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 32 || std::strchr("\\:<>\"|?*", c) != nullptr) return false;
-    if (c != '.' && c != ' ') only_dots_and_blanks = false;
+  for (const wchar_t c : name) {
+    if (c < 32 || std::wcschr(L"/\\:<>\"|?*", c) != nullptr) return false;
+    if (c != L'.' && c != L' ') only_dots_and_blanks = false;
   }
   // Windows trims trailing dots and blanks; a name of nothing else would name the directory
   // itself or its parent.
-  if (*name != '\0' && only_dots_and_blanks) return false;
+  if (!name.empty() && only_dots_and_blanks) return false;
   return !is_device_name(name);
 }
 
 #ifdef _WIN32
 
-Path directory_part(const Path& path) {
-  return windows_directory_part(path);
-}
 bool is_plain_name(const char* name) {
-  return is_plain_windows_name(name);
+  // The name in the characters of the ANSI code page, in which the system will read it.
+  const int size = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
+  if (size <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(size) - 1);
+  return is_plain_windows_name(wide);
 }
 
+// Windows has no descriptor that can become the working directory: the book's folder is entered
+// by name, after the book is opened.
 std::FILE* open_book(const Path& path) {
-  return _wfopen(path.c_str(), L"rb");
+  std::FILE* book = _wfopen(path.c_str(), L"rb");
+  const Path folder = windows_directory_part(path);
+  if (book != nullptr && !folder.empty()) _wchdir(folder.c_str());
+  return book;
 }
-bool enter_directory(const Path& path) {
-  return _wchdir(path.c_str()) == 0;
-}
+
+void ignore_write_signals() {}
 
 std::string console_text(const Path& text) {
   // The C runtime's own conversion drops the whole text when one character has no match.
@@ -153,7 +162,7 @@ bool return_to(const HeldDirectory& held) {
   return _wchdir(held.path.c_str()) == 0;
 }
 
-bool change_directory(const char* name) {
+bool enter_new_directory(const char* name) {
   return _chdir(name) == 0;
 }
 bool make_directory(const char* name) {
@@ -168,7 +177,27 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 }
 
 int create_output(const char* name) {
-  return _open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  const int file = _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (file >= 0 || errno != EEXIST) return file;
+  // The entry itself, not where a reparse point (a symlink, a junction) leads.
+  const HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EEXIST;
+    return -1;
+  }
+  BY_HANDLE_FILE_INFORMATION status;
+  const DWORD not_a_plain_file = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if (!GetFileInformationByHandle(handle, &status) ||
+      (status.dwFileAttributes & not_a_plain_file) != 0 || status.nNumberOfLinks != 1 ||
+      !SetEndOfFile(handle)) {
+    CloseHandle(handle);
+    errno = EEXIST;
+    return -1;
+  }
+  const int reopened = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (reopened < 0) CloseHandle(handle);
+  return reopened;
 }
 
 bool write_output(int file, const unsigned char* data, std::size_t size) {
@@ -191,18 +220,51 @@ bool close_output(int file) {
 
 #else
 
-Path directory_part(const Path& path) {
-  return posix_directory_part(path);
-}
 bool is_plain_name(const char* name) {
   return is_plain_posix_name(name);
 }
 
-std::FILE* open_book(const Path& path) {
-  return std::fopen(path.c_str(), "rb");
+namespace {
+
+// Directories are held by descriptors that need no read permission where the system allows it.
+#if defined(O_PATH)
+constexpr int kHoldDirectory = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#elif defined(O_SEARCH)
+constexpr int kHoldDirectory = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kHoldDirectory = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// Closes `descriptor` and gives back `result`, keeping errno as it was.
+template <typename T>
+T closing(int descriptor, T result) {
+  const int error = errno;
+  if (descriptor >= 0) close(descriptor);
+  errno = error;
+  return result;
 }
-bool enter_directory(const Path& path) {
-  return chdir(path.c_str()) == 0;
+
+}  // namespace
+
+std::FILE* open_book(const Path& path) {
+  const std::string folder = posix_directory_part(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int held = open(folder.empty() ? "." : folder.c_str(), kHoldDirectory);
+  if (held < 0) return nullptr;
+  // A path ending in '/' names the folder itself, which opens and then cannot be read.
+  const int book = openat(held, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
+  std::FILE* stream = book >= 0 ? fdopen(book, "rb") : nullptr;
+  if (stream == nullptr) return closing(held, closing(book, stream));
+  if (fchdir(held) != 0) {
+    // The folder could not be entered: the output goes to the working directory.
+  }
+  return closing(held, stream);
+}
+
+void ignore_write_signals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string console_text(const Path& text) {
@@ -210,12 +272,7 @@ std::string console_text(const Path& text) {
 }
 
 bool hold_working_directory(HeldDirectory& held) {
-  // A descriptor for finding the way back needs no read permission where the system has O_PATH.
-#ifdef O_PATH
-  held.descriptor = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-#else
-  held.descriptor = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#endif
+  held.descriptor = open(".", kHoldDirectory);
   return held.descriptor >= 0;
 }
 
@@ -223,8 +280,10 @@ bool return_to(const HeldDirectory& held) {
   return fchdir(held.descriptor) == 0;
 }
 
-bool change_directory(const char* name) {
-  return chdir(name) == 0;
+bool enter_new_directory(const char* name) {
+  const int held = open(name, kHoldDirectory | O_NOFOLLOW);
+  if (held < 0) return false;
+  return closing(held, fchdir(held) == 0);
 }
 bool make_directory(const char* name) {
   return mkdir(name, 0777) == 0;
@@ -238,7 +297,21 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 }
 
 int create_output(const char* name) {
-  return open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int file = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (file >= 0 || errno != EEXIST) return file;
+  // Opened without waiting, so that a FIFO in its place cannot hold the run.
+  const int existing = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (existing < 0) return -1;
+  struct stat status;
+  if (fstat(existing, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+    close(existing);
+    errno = EEXIST;
+    return -1;
+  }
+  if (fcntl(existing, F_SETFL, 0) != 0 || ftruncate(existing, 0) != 0) {
+    return closing(existing, -1);
+  }
+  return existing;
 }
 
 bool write_output(int file, const unsigned char* data, std::size_t size) {

@@ -23,14 +23,20 @@ using Path = std::basic_string<PathChar>;
 // The text before the path's last directory separator ('/' on POSIX, '\' on Windows), or "" when
 // the path has none. A path in a root ("/a.imp", "\a.imp", "C:\a.imp") keeps the root's
 // separator, so that the book's output is placed in that root.
-Path directory_part(const Path& path);
 std::string posix_directory_part(const std::string& path);
 std::wstring windows_directory_part(const std::wstring& path);
 
-// Opens a book file from the command line for binary reading; nullptr, with errno set, on failure.
+// Opens a book file from the command line for binary reading and makes the folder that holds it
+// (its directory part, or the working directory when it has none) the working directory. On
+// POSIX the folder is held by a descriptor while the book is opened in it and entered, so the
+// folder the book is read from is the folder its output goes to, whatever is renamed meanwhile.
+// Returns nullptr, with errno set, when the book cannot be opened; a folder that cannot be
+// entered leaves the working directory where it was.
 std::FILE* open_book(const Path& path);
-// Makes a directory from the command line the working directory; false, with errno set, on failure.
-bool enter_directory(const Path& path);
+
+// Sets signals that would end the run in place of an error (a write past the file size limit, a
+// message to a pipe nobody reads) to be ignored, so that the failing call reports the error.
+void ignore_write_signals();
 
 // A command-line text as the console shows it: unchanged on POSIX; on Windows converted to the
 // console's code page, with a stand-in for each character it lacks.
@@ -55,15 +61,18 @@ bool return_to(const HeldDirectory& held);
 // Whether `name` names one entry inside the working directory: not ".", not "..", no separator,
 // and on Windows nothing that the system would send to a device, another drive or directory, or
 // an alternate data stream. The empty name is the caller's to judge.
+//
+// Names from the book (the output directory, the resource files) are passed as bytes, unchanged,
+// to the system's narrow calls: on Windows they mean what they mean in the ANSI code page, so
+// they are judged as the characters of that code page (a double-byte character whose second
+// byte is 0x5C is no separator), and bytes that are no characters there are refused.
 bool is_plain_name(const char* name);
 bool is_plain_posix_name(const char* name);
-bool is_plain_windows_name(const char* name);
+bool is_plain_windows_name(const std::wstring& name);
 
-// Names from the book (the output directory, the resource files) are passed as bytes, unchanged,
-// to the system's narrow calls: on Windows they mean what they mean in the ANSI code page.
-
-// Makes the directory `name` the working directory; false, with errno set, on failure.
-bool change_directory(const char* name);
+// Makes the directory `name`, just created, the working directory, never by a symlink that has
+// taken its place (on POSIX); false, with errno set, on failure.
+bool enter_new_directory(const char* name);
 // Creates one directory with the default permissions. Returns false with errno set on failure;
 // errno is EEXIST when an entry of that name exists already.
 bool make_directory(const char* name);
@@ -71,8 +80,12 @@ bool make_directory(const char* name);
 // The length of the file behind `stream`, when it is a regular file.
 bool regular_file_length(std::FILE* stream, std::uint64_t& length);
 
-// Output files, created empty for binary writing with the default permissions ("wb"). Each call
-// returns false (or -1), with errno set, on failure.
+// Output files, created for binary writing with the default permissions. A name that exists
+// already is emptied and written again only when it is a file this run could have made: a
+// regular file with one link, reached by no symlink (two records of one type code, or codes the
+// file system folds together, meet in one file). Anything else there is refused (EEXIST, or the
+// system's error for a symlink or a directory). Each call returns false (or -1), with errno set,
+// on failure.
 int create_output(const char* name);
 bool write_output(int file, const unsigned char* data, std::size_t size);
 bool close_output(int file);

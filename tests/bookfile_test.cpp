@@ -73,6 +73,11 @@ TEST(ReadHeader, BadSignatureStopsAtZeroAndPadsToEight) {
             "Not an IMP file (bad sig XYZ     )\n");
   EXPECT_EQ(header_failure(header_bytes(2, std::string(8, '\0'))),
             "Not an IMP file (bad sig         )\n");
+  // Bytes that could drive a terminal are shown escaped.
+  EXPECT_EQ(header_failure(header_bytes(2, std::string("\x1b"
+                                                       "c\x1b[2J\\\0",
+                                                       8))),
+            "Not an IMP file (bad sig \\x1Bc\\x1B[2J\\x5C )\n");
 }
 
 TEST(ReadHeader, VersionIsReadBigEndian) {

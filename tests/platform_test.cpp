@@ -34,15 +34,17 @@ TEST(PlainName, PosixRefusesOnlyDotsAndSlashes) {
 }
 
 TEST(PlainName, WindowsRefusesDevicesDrivesStreamsAndReservedCharacters) {
-  for (const char* name :
-       {".",    "..",   "a/b",     "a\\b",    "C:",      "a:b",     "\x01",   "a\x1f",   "<",
-        ">",    "\"",   "|",       "?",       "*",       "CON",     "con",    "Con ",    "nul.txt",
-        "Com1", "COM9", "LPT0",    "COM\xB9", "lpt\xB3", "COM\xB2", "CONIN$", "conout$", "AUX.",
-        "NUL.", "AUX ", "PRN.x.y", "...",     " ",       ". ."}) {
+  for (const wchar_t* name :
+       {L".",       L"..",      L"a/b",     L"a\\b",    L"C:",      L"a:b",  L"\x01",
+        L"a\x1f",   L"<",       L">",       L"\"",      L"|",       L"?",    L"*",
+        L"CON",     L"con",     L"Con ",    L"nul.txt", L"Com1",    L"COM9", L"LPT0",
+        L"COM\xB9", L"lpt\xB3", L"COM\xB2", L"CONIN$",  L"conout$", L"AUX.", L"NUL.",
+        L"AUX ",    L"PRN.x.y", L"...",     L" ",       L". ."}) {
     EXPECT_FALSE(is_plain_windows_name(name)) << name;
   }
-  for (const char* name : {"TEXT", "DATA.FRK", "COM", "COMA", "CONX", "COM10", "LPT", "abc.",
-                           "abc ", "COM\xB4", "\xE9t\xE9", ".CON", "CON_"}) {
+  for (const wchar_t* name :
+       {L"TEXT", L"DATA.FRK", L"COM", L"COMA", L"CONX", L"COM10", L"LPT", L"abc.", L"abc ",
+        L"COM\xB4", L"\xE9t\xE9", L".CON", L"CON_", L"\u8868\u7d19"}) {
     EXPECT_TRUE(is_plain_windows_name(name)) << name;
   }
 }

@@ -24,9 +24,14 @@ std::vector<std::string> command_prefix(const std::string& program) {
   if (const char* runner = std::getenv("IMPX_RUNNER"); runner != nullptr && *runner != '\0') {
     prefix.push_back(runner);
   }
-  const char* exe = std::getenv("IMPX_EXE");
-  prefix.push_back(!program.empty() ? program : exe != nullptr && *exe != '\0' ? exe : IMPX_PATH);
+  prefix.push_back(!program.empty() ? program : impx_program());
   return prefix;
+}
+
+void set_limit(int resource, long value) {
+  if (value <= 0) return;
+  const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+  setrlimit(resource, &limit);
 }
 
 // Windows programs end lines with CR LF on the console; the tests compare the text itself.
@@ -39,6 +44,19 @@ std::string without_carriage_returns(const std::string& text) {
 }
 
 }  // namespace
+
+std::string impx_program() {
+  const char* exe = std::getenv("IMPX_EXE");
+  return exe != nullptr && *exe != '\0' ? exe : IMPX_PATH;
+}
+
+bool wait_for(const std::string& path) {
+  for (int waited = 0; waited < 10000; ++waited) {
+    if (fs::exists(fs::symlink_status(path))) return true;
+    usleep(1000);
+  }
+  return false;
+}
 
 bool windows_target() {
   const char* runner = std::getenv("IMPX_RUNNER");
@@ -69,17 +87,19 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
         chdir(directory.c_str()) != 0) {
       _exit(126);
     }
-    if (limits.address_space > 0) {
-      const rlimit limit{static_cast<rlim_t>(limits.address_space),
-                         static_cast<rlim_t>(limits.address_space)};
-      setrlimit(RLIMIT_AS, &limit);
+    int dead[2];
+    if (limits.dead_stderr && (pipe(dead) != 0 || close(dead[0]) != 0 || dup2(dead[1], 2) < 0)) {
+      _exit(126);
     }
-    if (limits.file_size > 0) {
-      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-      const rlimit limit{static_cast<rlim_t>(limits.file_size),
-                         static_cast<rlim_t>(limits.file_size)};
-      setrlimit(RLIMIT_FSIZE, &limit);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      signal(signal_number, SIG_DFL);
     }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    set_limit(RLIMIT_AS, limits.address_space);
+    set_limit(RLIMIT_FSIZE, limits.file_size);
+    set_limit(RLIMIT_NOFILE, limits.open_files);
     execvp(argv[0], argv.data());
     _exit(127);
   }

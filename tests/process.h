@@ -12,9 +12,12 @@ struct Outcome {
   std::string out;
 };
 
+// What the run is held to. It starts with every signal at its default disposition.
 struct Limits {
-  long address_space = 0;  // bytes; 0 leaves it as it is
-  long file_size = 0;      // bytes; 0 leaves it; exceeding it fails the write
+  long address_space = 0;    // bytes; 0 leaves it as it is
+  long file_size = 0;        // bytes; 0 leaves it
+  long open_files = 0;       // descriptors; 0 leaves it
+  bool dead_stderr = false;  // standard error is a pipe whose reader has gone
 };
 
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
@@ -22,6 +25,12 @@ struct Limits {
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& input = "", const Limits& limits = {},
                  const std::string& program = "");
+
+// The impx that the tests run: the built tool, or IMPX_EXE.
+std::string impx_program();
+
+// Waits up to ten seconds for `path` to exist; false if it never does.
+bool wait_for(const std::string& path);
 
 // True when impx runs as a Windows program (under wine) and takes Windows paths.
 bool windows_target();

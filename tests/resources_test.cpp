@@ -1,6 +1,10 @@
 // Resource files: both versions end to end, and books that are cut short or hostile.
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "tests/sandbox.h"
@@ -149,6 +153,43 @@ TEST_F(ResourcesTest, FailedWriteIsReported) {
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, "write: File too large\n" + std::string(kPrompt));
   EXPECT_EQ(output("Novel")["SMAL"], "small");
+}
+
+// An entry planted in the output directory under a later resource's name (the book comes from a
+// pipe, so the run waits there) is never written through, nor replaced.
+TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
+  if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
+  const TestBook book = book_of(2, {{"AAAA", "first"}, {"BBBB", "second"}});
+  const std::string bytes = make_book(book), fifo = work + "/book.imp";
+  const std::string outside = sandbox + "/outside", planted = work + "/Novel/BBBB";
+  const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
+  const struct {
+    int (*plant)(const char* outside, const char* planted);
+    const char* error;
+  } plants[] = {
+      {symlink, "Too many levels of symbolic links"},
+      {link, "File exists"},
+      {[](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory"},
+  };
+  for (const auto& [plant, error] : plants) {
+    write_file(outside, "precious");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&, plant = plant] {
+      std::FILE* stream = std::fopen(fifo.c_str(), "wb");
+      std::fwrite(bytes.data(), 1, first_record_end, stream);
+      std::fflush(stream);
+      if (wait_for(work + "/Novel/AAAA")) plant(outside.c_str(), planted.c_str());
+      std::fwrite(bytes.data() + first_record_end, 1, bytes.size() - first_record_end, stream);
+      std::fclose(stream);
+    });
+    const Outcome run = impx({"book.imp"});
+    writer.join();
+    EXPECT_EQ(run.status, 255) << error;
+    EXPECT_EQ(run.err, "out: " + std::string(error) + "\n" + kPrompt);
+    EXPECT_EQ(read_file(outside), "precious");
+    remove_tree(work);
+    std::filesystem::create_directory(work);
+  }
 }
 
 // A book whose length cannot be known beforehand (a pipe) unpacks all the same, and one that

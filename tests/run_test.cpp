@@ -31,6 +31,8 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   EXPECT_EQ(run.out, "");
   // The prompt also ends on a line longer than it takes.
   EXPECT_EQ(impx({}, std::string(100, 'y') + "\n").status, 255);
+  // Messages nobody can read still end the run with its status, not with a signal.
+  if (!windows_target()) EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
 }
 
 TEST_F(RunTest, BareNameUnpacksBesideTheBookAndPrintsNothing) {
@@ -91,6 +93,76 @@ TEST_F(RunTest, StartingDirectoryMovedDuringTheRunStillHoldsTheNextBook) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(tree(moved + "/First").size(), 1u);
   EXPECT_EQ(tree(moved + "/Second").size(), 1u);
+}
+
+// Waits until a process working in `directory` is blocked opening a named pipe.
+void wait_until_blocked_opening_a_fifo(const std::string& directory) {
+  for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
+    for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+      std::error_code error;
+      if (std::filesystem::read_symlink(process.path() / "cwd", error) == directory &&
+          read_file((process.path() / "wchan").string()) == "wait_for_partner") {
+        return;
+      }
+    }
+  }
+}
+
+// The folder a book is read from is the folder its output goes to, even when the folder is
+// swapped for a symlink while the run waits for the book to open.
+TEST_F(RunTest, BookFolderSwappedWhileTheBookOpensKeepsTheOutput) {
+  if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
+  const std::string elsewhere = sandbox + "/elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  std::filesystem::create_directories(work + "/books");
+  ASSERT_EQ(mkfifo((work + "/books/a.imp").c_str(), 0600), 0);
+  std::thread writer([&] {
+    wait_until_blocked_opening_a_fifo(work);
+    std::filesystem::rename(work + "/books", work + "/moved");
+    std::filesystem::create_directory_symlink(elsewhere, work + "/books");
+    write_file(work + "/moved/a.imp", make_book(book_named("Novel")));
+  });
+  const Outcome run = impx({"books/a.imp"});
+  writer.join();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(tree(elsewhere).size(), 0u);
+  EXPECT_TRUE(std::filesystem::exists(work + "/moved/Novel/RSRC.INF"));
+}
+
+// A symlink put in place of the new output directory, between its making and its entering (strace
+// holds the run there), is refused, never followed.
+TEST_F(RunTest, OutputDirectorySwappedForASymlinkIsNotEntered) {
+  if (windows_target()) GTEST_SKIP() << "the Windows build enters it by name";
+  const std::string elsewhere = sandbox + "/elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  put("a.imp", make_book(book_named("Novel", {{"TEXT", "text"}})));
+  std::thread swapper([&] {
+    if (!wait_for(work + "/Novel")) return;
+    std::filesystem::remove(work + "/Novel");
+    std::filesystem::create_directory_symlink(elsewhere, work + "/Novel");
+  });
+  // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
+  const Outcome run = run_impx({"-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                                "inject=mkdir,mkdirat:delay_exit=300000", impx_program(), "a.imp"},
+                               work, "", {}, "strace");
+  swapper.join();
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, "chdir: Not a directory\n" + std::string(kPrompt));
+  EXPECT_EQ(tree(elsewhere).size(), 0u);
+}
+
+// No descriptor outlives its book.
+TEST_F(RunTest, HundredsOfBooksNeedFewDescriptors) {
+  if (windows_target()) GTEST_SKIP() << "descriptor limits are a POSIX matter";
+  std::vector<std::string> books;
+  for (int i = 0; i < 300; ++i) {
+    books.push_back("b" + std::to_string(i) + ".imp");
+    put(books.back(), make_book(book_named("N" + std::to_string(i), {{"TEXT", "text"}})));
+  }
+  const Outcome run = impx(books, "", Limits{0, 0, 32});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(output("N299").size(), 2u);
 }
 
 TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {

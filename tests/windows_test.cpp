@@ -3,6 +3,7 @@
 // streams. These run against impx.exe under wine, with a UTF-8 locale and the ANSI code page 1252.
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 
@@ -173,6 +174,29 @@ TEST_F(WindowsTest, BookNameBytesKeepTheirAnsiMeaning) {
   const Outcome run = impx({"a.imp"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(output("Café").size(), 2u);
+}
+
+// Under a double-byte code page (932, in a Japanese locale) a name is judged by its characters:
+// a second byte 0x5C is no separator, and a lone lead byte is no name.
+TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
+  if (std::setlocale(LC_ALL, "ja_JP.UTF-8") == nullptr) {
+    GTEST_SKIP() << "needs the locale ja_JP.UTF-8 (localedef -i ja_JP -f UTF-8 ja_JP.UTF-8)";
+  }
+  std::setlocale(LC_ALL, "C");
+  const std::string lang = std::getenv("LANG") != nullptr ? std::getenv("LANG") : "";
+  setenv("LANG", "ja_JP.UTF-8", 1);
+  put("a.imp", make_book(book_of_text("\x83\x5C\x83\x74\x83\x67")));  // ソフト
+  put("b.imp", make_book(book_of_text("\x95\x5C\x8E\x86")));          // 表紙
+  put("c.imp", make_book(book_of_text("\x83")));
+  const Outcome run = impx({"a.imp", "b.imp"});
+  const Outcome lone = impx({"c.imp"});
+  setenv("LANG", lang.c_str(), 1);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(output("ソフト").size(), 2u);
+  EXPECT_EQ(output("表紙").size(), 2u);
+  EXPECT_EQ(lone.err, "Refusing book name \"\\x83\": it must name one new directory\n" +
+                          std::string(kPrompt));
 }
 
 // The usage line names the program even where the console's code page lacks its characters.

@@ -51,24 +51,6 @@ struct OutputFile {
   int file;
 };
 
-// Book bytes as a message may show them: printable ASCII as it stands, every other byte (and the
-// backslash) as \xNN, so that a book cannot drive the terminal.
-std::string escaped(const unsigned char* bytes, std::size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    const unsigned char c = bytes[i];
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      text += "\\x";
-      text += kHex[c >> 4];
-      text += kHex[c & 0xF];
-    }
-  }
-  return text;
-}
-
 void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFileName]) {
   if (std::memcmp(entry.type, kBlankType, kTypeSize) == 0) {
     std::memcpy(name, kBlankTypeFileName, sizeof kBlankTypeFileName);
@@ -128,7 +110,7 @@ void unpack_book(std::FILE* stream) {
     if (errno == EEXIST) fail("The res directory already exists.  Please delete it first\n");
     fail_with_error("mkdir");
   }
-  if (!change_directory(directory)) fail_with_error("chdir");
+  if (!enter_new_directory(directory)) fail_with_error("chdir");
 
   OutputFile info_file(kInfoFileName);
   info_file.write(info.get(), info_size);
