@@ -32,7 +32,9 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   // The prompt also ends on a line longer than it takes.
   EXPECT_EQ(impx({}, std::string(100, 'y') + "\n").status, 255);
   // Messages nobody can read still end the run with its status, not with a signal.
-  if (!windows_target()) EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
+  if (!windows_target()) {
+    EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
+  }
 }
 
 TEST_F(RunTest, BareNameUnpacksBesideTheBookAndPrintsNothing) {
