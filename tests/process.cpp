@@ -18,12 +18,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// IMPX_RUNNER, when set, is the program that runs impx (wine for impx.exe).
-std::vector<std::string> command_prefix(const std::string& program) {
-  std::vector<std::string> prefix;
-  if (const char* runner = std::getenv("IMPX_RUNNER"); runner != nullptr && *runner != '\0') {
-    prefix.push_back(runner);
-  }
+const char* runner() {
+  const char* runner = std::getenv("IMPX_RUNNER");
+  return runner != nullptr && *runner != '\0' ? runner : nullptr;
+}
+
+// The wrapper, then IMPX_RUNNER when set: the program that runs impx (wine for impx.exe, qemu-user
+// for a tool built for another CPU).
+std::vector<std::string> command_prefix(const std::string& program,
+                                        const std::vector<std::string>& wrapper) {
+  std::vector<std::string> prefix = wrapper;
+  if (runner() != nullptr) prefix.push_back(runner());
   prefix.push_back(!program.empty() ? program : impx_program());
   return prefix;
 }
@@ -45,11 +50,6 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-std::string impx_program() {
-  const char* exe = std::getenv("IMPX_EXE");
-  return exe != nullptr && *exe != '\0' ? exe : IMPX_PATH;
-}
-
 bool wait_for(const std::string& path) {
   for (int waited = 0; waited < 10000; ++waited) {
     if (fs::exists(fs::symlink_status(path))) return true;
@@ -58,9 +58,18 @@ bool wait_for(const std::string& path) {
   return false;
 }
 
+std::string impx_program() {
+  const char* exe = std::getenv("IMPX_EXE");
+  return exe != nullptr && *exe != '\0' ? exe : IMPX_PATH;
+}
+
 bool windows_target() {
-  const char* runner = std::getenv("IMPX_RUNNER");
-  return runner != nullptr && *runner != '\0';
+  const char* target = std::getenv("IMPX_TARGET");
+  return target != nullptr && std::string(target) == "windows";
+}
+
+bool emulated() {
+  return runner() != nullptr;
 }
 
 namespace {
@@ -71,7 +80,7 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
   const std::string in_path = scratch + "/in", out_path = scratch + "/out",
                     err_path = scratch + "/err";
   write_file(in_path, input);
-  std::vector<std::string> command = command_prefix(program);
+  std::vector<std::string> command = command_prefix(program, limits.wrapper);
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());

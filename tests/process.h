@@ -14,10 +14,11 @@ struct Outcome {
 
 // What the run is held to. It starts with every signal at its default disposition.
 struct Limits {
-  long address_space = 0;    // bytes; 0 leaves it as it is
-  long file_size = 0;        // bytes; 0 leaves it
-  long open_files = 0;       // descriptors; 0 leaves it
-  bool dead_stderr = false;  // standard error is a pipe whose reader has gone
+  long address_space = 0;                 // bytes; 0 leaves it as it is
+  long file_size = 0;                     // bytes; 0 leaves it
+  long open_files = 0;                    // descriptors; 0 leaves it
+  bool dead_stderr = false;               // standard error is a pipe whose reader has gone
+  std::vector<std::string> wrapper = {};  // a program, with its options, that starts the run
 };
 
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
@@ -26,14 +27,17 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
                  const std::string& input = "", const Limits& limits = {},
                  const std::string& program = "");
 
-// The impx that the tests run: the built tool, or IMPX_EXE.
-std::string impx_program();
-
 // Waits up to ten seconds for `path` to exist; false if it never does.
 bool wait_for(const std::string& path);
 
-// True when impx runs as a Windows program (under wine) and takes Windows paths.
+// The impx that the tests run: the built tool, or IMPX_EXE.
+std::string impx_program();
+
+// True when impx is a Windows program (IMPX_TARGET=windows), which takes Windows paths and
+// follows Windows' rules.
 bool windows_target();
+// True when impx runs under an emulator (IMPX_RUNNER: wine, or qemu-user for another CPU).
+bool emulated();
 
 // A fresh empty directory for one test, removed again by the caller's `remove_tree`.
 std::string make_temp_directory();

@@ -26,7 +26,7 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   ASSERT_GE(run.err.size(), tail.size());
   EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail);
   if (!windows_target()) {
-    EXPECT_EQ(run.err, "Usage: " + std::string(IMPX_PATH) + tail);
+    EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
   }
   EXPECT_EQ(run.out, "");
   // The prompt also ends on a line longer than it takes.
@@ -144,9 +144,12 @@ TEST_F(RunTest, OutputDirectorySwappedForASymlinkIsNotEntered) {
     std::filesystem::create_directory_symlink(elsewhere, work + "/Novel");
   });
   // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
-  const Outcome run = run_impx({"-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-                                "inject=mkdir,mkdirat:delay_exit=300000", impx_program(), "a.imp"},
-                               work, "", {}, "strace");
+  Limits held;
+  held.wrapper = {"strace", "-f",
+                  "-o",     "/dev/null",
+                  "-E",     "ASAN_OPTIONS=detect_leaks=0",
+                  "-e",     "inject=mkdir,mkdirat:delay_exit=300000"};
+  const Outcome run = impx({"a.imp"}, "", held);
   swapper.join();
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, "chdir: Not a directory\n" + std::string(kPrompt));

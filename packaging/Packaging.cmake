@@ -25,16 +25,42 @@ set(CPACK_ARCHIVE_THREADS 1)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
+# Each package is named after the CPU it is for, in the words of its system: the archives
+# impx-<version>-linux-<cpu>.tar.gz and impx-<version>-windows-<cpu>.zip, the Debian package
+# impx_<version>_<Debian architecture>.deb.
+set(impx_cpu ${CMAKE_SYSTEM_PROCESSOR})
+string(TOLOWER "${impx_cpu}" impx_cpu)
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_SYSTEM_NAME windows-x86)
+  else()
+    set(CPACK_SYSTEM_NAME windows-x64)
+  endif()
+elseif(impx_cpu MATCHES "^(x86_64|amd64)$")
+  set(CPACK_SYSTEM_NAME linux-x86_64)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+elseif(impx_cpu MATCHES "^(aarch64|arm64)$")
+  set(CPACK_SYSTEM_NAME linux-aarch64)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+elseif(impx_cpu MATCHES "^arm")
+  set(CPACK_SYSTEM_NAME linux-armhf)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+elseif(impx_cpu MATCHES "^i[3-6]86$")
+  set(CPACK_SYSTEM_NAME linux-i686)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+else()
+  set(CPACK_SYSTEM_NAME linux-${impx_cpu})
+endif()
+
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win64)
 else()
   set(CPACK_GENERATOR "TGZ;DEB")
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   # Which components each generator takes is chosen per generator at packaging time.
-  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackPerGenerator.cmake)
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/CPackPerGenerator.cmake)
 
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -47,9 +73,9 @@ else()
   string(REGEX REPLACE "\n([^\n])" "\n \\1" impx_license "${impx_license}")
   string(STRIP "${impx_license}" impx_license)
   set(IMPX_LICENSE_TEXT " ${impx_license}")
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in
                  ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright @ONLY)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
                  ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog @ONLY)
   impx_gzip(${CMAKE_CURRENT_BINARY_DIR}/debian/changelog)
   add_custom_target(impx_debian_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz)

@@ -1,0 +1,4 @@
+# x86_64-w64-mingw32: Debian's g++-mingw-w64 (posix).
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(IMPX_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
