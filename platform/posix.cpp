@@ -47,6 +47,10 @@ T closing(int descriptor, T result) {
 }  // namespace
 
 std::FILE* open_book(const Path& path) {
+  if (path.empty()) {
+    errno = ENOENT;  // the empty path names no file
+    return nullptr;
+  }
   const std::string folder = posix_directory_part(path);
   const std::size_t slash = path.rfind('/');
   const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -172,6 +172,7 @@ TEST_F(RunTest, HundredsOfBooksNeedFewDescriptors) {
 
 TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
   put("a.imp", make_book(book_named("A")));
+  EXPECT_EQ(impx({""}).err, "fopen: No such file or directory\n" + std::string(kPrompt));
   const Outcome run = impx({"a.imp", "missing.imp", "a.imp"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, "fopen: No such file or directory\n" + std::string(kPrompt));
