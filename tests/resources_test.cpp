@@ -180,22 +180,26 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
 }
 
 // An entry planted in the output directory under a later resource's name (the book comes from a
-// pipe, so the run waits there) is never written through, nor replaced.
+// pipe, so the run waits there) is never written through, nor replaced. (wine reads pipes, but
+// takes a symlink for the file it leads to, where Windows sees a reparse point.)
 TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
-  if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
   const TestBook book = book_of(2, {{"AAAA", "first"}, {"BBBB", "second"}});
   const std::string bytes = make_book(book), fifo = work + "/book.imp";
   const std::string outside = sandbox + "/outside", planted = work + "/Novel/BBBB";
   const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
   const struct {
     int (*plant)(const char* outside, const char* planted);
-    const char* error;
+    const char* posix_error;
+    const char* windows_error;
   } plants[] = {
-      {symlink, "Too many levels of symbolic links"},
-      {link, "File exists"},
-      {[](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory"},
+      {symlink, "Too many levels of symbolic links", nullptr},
+      {link, "File exists", "File exists"},
+      {[](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
+       "Permission denied"},
   };
-  for (const auto& [plant, error] : plants) {
+  for (const auto& [plant, posix_error, windows_error] : plants) {
+    const char* error = windows_target() ? windows_error : posix_error;
+    if (error == nullptr) continue;
     write_file(outside, "precious");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&, plant = plant] {
