@@ -88,8 +88,8 @@ def main():
 
     impx = os.path.join(build, "impx")
     floor = os.path.join(build, "bench", "impx_bench_floor")
-    print(f"in {data}; rounds: {args.rounds} counted after 1 warm-up; ratios are impx / baseline; "
-          "memory is peak resident KiB")
+    print(f"in {data}; rounds: {args.rounds} counted after 1 warm-up; ratios are impx / baseline "
+          "(below 1, impx is faster); memory is peak resident KiB")
     summary = {}
     cases = [("large-4", 4, 256), ("large-1", 1, 64), ("small-20000", 20000, None),
              ("small-2000", 2000, None), ("library", None, None)]
