@@ -42,6 +42,7 @@ std::FILE* open_book(const Path& path) {
   return book;
 }
 
+// Windows raises neither signal: a failed write returns its error.
 void ignore_write_signals() {}
 
 std::string console_text(const Path& text) {
