@@ -3,9 +3,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <thread>
+#include <fstream>
 
 #include "tests/sandbox.h"
 
@@ -167,11 +166,9 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   const TestBook book = book_of(2, {huge, {"LAST", "last"}});
   const std::string bytes = make_book(book);
   const std::size_t hole_at = data_offset(header_of(book)) + kEntrySizeV2;
-  std::FILE* file = std::fopen((work + "/book.imp").c_str(), "wb");
-  std::fwrite(bytes.data(), 1, hole_at, file);
-  fseeko(file, 0xFFFFFFFF, SEEK_CUR);
-  std::fwrite(bytes.data() + hole_at, 1, bytes.size() - hole_at, file);
-  ASSERT_EQ(std::fclose(file), 0);
+  put("book.imp", bytes.substr(0, hole_at));
+  std::filesystem::resize_file(work + "/book.imp", hole_at + 0xFFFFFFFFull);
+  std::ofstream(work + "/book.imp", std::ios::binary | std::ios::app) << bytes.substr(hole_at);
   const Outcome run = impx({"book.imp"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -184,7 +181,6 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
 // takes a symlink for the file it leads to, where Windows sees a reparse point.)
 TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
   const TestBook book = book_of(2, {{"AAAA", "first"}, {"BBBB", "second"}});
-  const std::string bytes = make_book(book), fifo = work + "/book.imp";
   const std::string outside = sandbox + "/outside", planted = work + "/Novel/BBBB";
   const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
   const struct {
@@ -201,17 +197,10 @@ TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
     const char* error = windows_target() ? windows_error : posix_error;
     if (error == nullptr) continue;
     write_file(outside, "precious");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&, plant = plant] {
-      std::FILE* stream = std::fopen(fifo.c_str(), "wb");
-      std::fwrite(bytes.data(), 1, first_record_end, stream);
-      std::fflush(stream);
-      if (wait_for(work + "/Novel/AAAA")) plant(outside.c_str(), planted.c_str());
-      std::fwrite(bytes.data() + first_record_end, 1, bytes.size() - first_record_end, stream);
-      std::fclose(stream);
-    });
-    const Outcome run = impx({"book.imp"});
-    writer.join();
+    const Outcome run =
+        impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), first_record_end, [&] {
+          if (wait_for(work + "/Novel/AAAA")) plant(outside.c_str(), planted.c_str());
+        });
     EXPECT_EQ(run.status, 255) << error;
     EXPECT_EQ(run.err, "out: " + std::string(error) + "\n" + kPrompt);
     EXPECT_EQ(read_file(outside), "precious");
@@ -227,12 +216,8 @@ TEST_F(ResourcesTest, BookFromAPipeIsReadToItsEnd) {
   const TestBook book = sample_book(2);
   const std::string whole = make_book(book);
   for (const bool cut : {false, true}) {
-    const std::string fifo = work + "/book.imp";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string bytes = cut ? whole.substr(0, whole.size() - 5) : whole;
-    std::thread writer([&] { write_file(fifo, bytes); });
-    const Outcome run = impx({"book.imp"});
-    writer.join();
+    const Outcome run = impx_reading_pipe({"book.imp"}, "book.imp",
+                                          cut ? whole.substr(0, whole.size() - 5) : whole);
     if (cut) {
       EXPECT_EQ(run.status, 255);
       EXPECT_EQ(run.err, kDataCut + kPrompt);
@@ -245,7 +230,7 @@ TEST_F(ResourcesTest, BookFromAPipeIsReadToItsEnd) {
       EXPECT_EQ(output(book.name).size(), 6u);
     }
     remove_tree(work + "/" + book.name);
-    remove_tree(fifo);
+    remove_tree(work + "/book.imp");
   }
 }
 

@@ -1,5 +1,4 @@
 // The command line, the run control and the output directory, seen from outside the process.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,18 +78,10 @@ TEST_F(RunTest, EveryPathIsTakenFromTheStartingDirectory) {
 // while the first book is read is still where the second book is found.
 TEST_F(RunTest, StartingDirectoryMovedDuringTheRunStillHoldsTheNextBook) {
   if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
-  const std::string first = work + "/a.imp", moved = sandbox + "/moved";
-  ASSERT_EQ(mkfifo(first.c_str(), 0600), 0);
+  const std::string moved = sandbox + "/moved";
   put("b.imp", make_book(book_named("Second")));
-  std::thread writer([&] {
-    const int fifo = open(first.c_str(), O_WRONLY);  // returns once impx has opened the book
-    std::rename(work.c_str(), moved.c_str());
-    const std::string bytes = make_book(book_named("First"));
-    EXPECT_EQ(write(fifo, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fifo);
-  });
-  const Outcome run = impx({"a.imp", "b.imp"});
-  writer.join();
+  const Outcome run = impx_reading_pipe({"a.imp", "b.imp"}, "a.imp", make_book(book_named("First")),
+                                        0, [&] { std::rename(work.c_str(), moved.c_str()); });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(tree(moved + "/First").size(), 1u);

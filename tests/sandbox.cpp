@@ -1,6 +1,11 @@
 #include "tests/sandbox.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -36,6 +41,24 @@ Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& i
   std::vector<std::string> converted;
   for (const std::string& arg : args) converted.push_back(target_path(arg));
   return run_impx(converted, work, input, limits);
+}
+
+Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,
+                                   const std::string& bytes, std::size_t pause_at,
+                                   const std::function<void()>& at_pause) {
+  const std::string path = work + "/" + fifo;
+  if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  std::thread writer([&] {
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, pause_at, stream);
+    std::fflush(stream);
+    at_pause();
+    std::fwrite(bytes.data() + pause_at, 1, bytes.size() - pause_at, stream);
+    std::fclose(stream);
+  });
+  const Outcome run = impx(args);
+  writer.join();
+  return run;
 }
 
 std::map<std::string, std::string> Sandbox::everything() const {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -28,6 +29,12 @@ class Sandbox : public testing::Test {
   // Runs impx in "work". Paths in `args` are written with '/' and given in the target's form.
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
                const Limits& limits = {});
+  // Runs impx with `args` while another thread writes `bytes` into the named pipe `fifo` (below
+  // "work"), made for the run: the first `pause_at` bytes, then `at_pause()`, then the rest. The
+  // pipe opens once impx opens it, so `at_pause` always runs after that.
+  Outcome impx_reading_pipe(
+      const std::vector<std::string>& args, const std::string& fifo, const std::string& bytes,
+      std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
   // The sandbox's whole tree, by path below the sandbox ("work/a.imp", ...).
   std::map<std::string, std::string> everything() const;
   // The tree below "work/<directory>".
