@@ -14,17 +14,13 @@ int IMPX_MAIN(int argc, PathChar** argv) {
     std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", program.c_str());
     exit_with_pause(-1);
   }
-  // Every path is taken relative to the directory the run starts in; each book leaves the
-  // working directory inside its output directory, so the run returns to the start before each.
-  HeldDirectory start;
-  if (!hold_working_directory(start)) fail_with_error("getcwd");
+  // Every path is taken relative to the directory the run starts in, which stays the working
+  // directory: each book's output is made through the folder it was read from, held meanwhile.
   for (int i = 1; i < argc; ++i) {
-    if (!return_to(start)) fail_with_error("chdir");
-    // The book's output goes to the folder it is read from (or, if that cannot be entered, to
-    // the starting directory).
-    std::FILE* book = open_book(argv[i]);
+    Directory folder;
+    std::FILE* book = open_book(argv[i], folder);
     if (book == nullptr) fail_with_error("fopen");
-    unpack_book(book);
+    unpack_book(book, folder);
   }
   return 0;
 }

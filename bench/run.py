@@ -2,7 +2,7 @@
 """Benchmark: impx against GNU tar extracting the same output trees, cp of the book, and a floor
 of one open, one write and one close per file.
 
-    python3 bench/run.py [--rounds N] [--dir DIR] [--build DIR]
+    python3 bench/run.py [--rounds N] [--dir DIR] [--build DIR] [--against IMPX]
                                                   (after `cmake --workflow --preset bench`)
 
 Books (made by the project's writer): large-4 (4 resources of 64 MiB), large-1 (1 of 64 MiB),
@@ -12,7 +12,8 @@ one warm-up round, N counted rounds run every program once, into a fresh output,
 that rotates from round to round. Books, archives and outputs live in DIR, by default in memory
 (/dev/shm), where a run costs what the program does rather than what the disk's journal is
 doing at the time. Each run is started from a small launcher (measure), so that
-peak resident memory is the program's own."""
+peak resident memory is the program's own. --against adds another impx (an earlier build, say) to
+the same rounds, so that the two are compared on one machine at one time."""
 
 import argparse
 import os
@@ -77,6 +78,7 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the books for the next run")
     parser.add_argument("--books", default="large-4,large-1,small-20000,small-2000,library")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "bench"))
+    parser.add_argument("--against", help="another impx to run in the same rounds, as 'before'")
     parser.add_argument("--dir", default="/dev/shm/impx-bench" if os.path.isdir("/dev/shm")
                         else os.path.join(HERE, "..", "build", "bench", "data"))
     args = parser.parse_args()
@@ -103,16 +105,19 @@ def main():
             books = [os.path.join(data, name + ".imp")]
         archive, sizes = prepare(build, data, name, books)
 
-        def run_impx(target, books=books):
+        def run_impx(target, books=books, program=impx):
             for book in books:
                 os.link(book, os.path.join(target, os.path.basename(book)))
-            return [impx] + [os.path.basename(book) for book in books]
+            return [program] + [os.path.basename(book) for book in books]
 
         programs = {
             "impx": run_impx,
             "tar": lambda target, archive=archive: ["tar", "-x", "-m", "--no-same-owner",
                                                      "--no-same-permissions", "-f", archive],
         }
+        if args.against:
+            programs["before"] = lambda target, against=os.path.abspath(args.against): run_impx(
+                target, program=against)
         if mib:
             programs["cp"] = lambda target, book=books[0]: ["cp", book, "copy.imp"]
         elif resources:

@@ -1,11 +1,12 @@
 // What differs between POSIX systems and the Windows console: the directory separator, the names
-// a file system entry may take, and the calls that create and enter directories and write files.
+// a file system entry may take, and the calls that hold directories and create files in them.
 // Everything else in the program is written once, for both.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Paths from the command line, in the system's own form: bytes on POSIX; UTF-16 on Windows, where
 // the narrow argument list would pass through the ANSI code page and lose or change characters
@@ -26,13 +27,30 @@ using Path = std::basic_string<PathChar>;
 std::string posix_directory_part(const std::string& path);
 std::wstring windows_directory_part(const std::wstring& path);
 
-// Opens a book file from the command line for binary reading and makes the folder that holds it
-// (its directory part, or the working directory when it has none) the working directory. On
-// POSIX the folder is held by a descriptor while the book is opened in it and entered, so the
-// folder the book is read from is the folder its output goes to, whatever is renamed meanwhile.
-// Returns nullptr, with errno set, when the book cannot be opened; a folder that cannot be
-// entered leaves the working directory where it was.
-std::FILE* open_book(const Path& path);
+// A directory held open, so that every later step reaches it by its handle, never by its name
+// again: the folder that holds a book, or a book's output directory. Closed by its owner.
+struct Directory {
+  Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  ~Directory();
+
+#ifdef _WIN32
+  void* handle = nullptr;
+#else
+  int descriptor = -1;
+#endif
+  // Whether anyone but this run could have put entries in it, and then the identities (file IDs,
+  // inode numbers) of the files this run created in it. Only those are ever written again.
+  bool others_may_write = true;
+  std::vector<std::uint64_t> made;
+};
+
+// Opens a book file from the command line for binary reading and holds the folder that holds it
+// (its directory part, or the working directory when it has none) in `folder`: the book is opened
+// inside that folder, so the folder the book is read from is the folder its output goes to,
+// whatever is renamed meanwhile. Returns nullptr, with errno set, when the book cannot be opened.
+std::FILE* open_book(const Path& path, Directory& folder);
 
 // Sets signals that would end the run in place of an error (a write past the file size limit, a
 // message to a pipe nobody reads) to be ignored, so that the failing call reports the error.
@@ -42,51 +60,37 @@ void ignore_write_signals();
 // console's code page, with a stand-in for each character it lacks.
 std::string console_text(const Path& text);
 
-// The working directory, held so that the run can return to it even when it is renamed or its
-// path is longer than the system would report: by a descriptor on POSIX, by its whole path on
-// Windows.
-#ifdef _WIN32
-struct HeldDirectory {
-  std::wstring path;
-};
-#else
-struct HeldDirectory {
-  int descriptor = -1;
-};
-#endif
-// Each returns false, with errno set, on failure.
-bool hold_working_directory(HeldDirectory& held);
-bool return_to(const HeldDirectory& held);
-
-// Whether `name` names one entry inside the working directory: not ".", not "..", no separator,
-// and on Windows nothing that the system would send to a device, another drive or directory, or
-// an alternate data stream. The empty name is the caller's to judge.
+// A name from the book (the output directory, a resource file) in the system's own form, in
+// `name`, and whether it names one entry inside a directory: not ".", not "..", no separator, and
+// on Windows nothing that the system would send to a device, another drive or directory, or an
+// alternate data stream. The empty name is the caller's to judge.
 //
-// Names from the book (the output directory, the resource files) are passed as bytes, unchanged,
-// to the system's narrow calls: on Windows they mean what they mean in the ANSI code page, so
-// they are judged as the characters of that code page (a double-byte character whose second
-// byte is 0x5C is no separator), and bytes that are no characters there are refused.
-bool is_plain_name(const char* name);
+// On POSIX the name is its bytes, unchanged. On Windows the bytes mean what they mean in the ANSI
+// code page, so they are judged as the characters of that code page (a double-byte character
+// whose second byte is 0x5C is no separator), bytes that are no characters there are refused, and
+// the name is given in UTF-16 without the trailing dots and blanks that Windows drops.
+bool entry_name(const char* bytes, Path& name);
 bool is_plain_posix_name(const char* name);
 bool is_plain_windows_name(const std::wstring& name);
 
-// Makes the directory `name`, just created, the working directory, never by a symlink that has
-// taken its place (on POSIX); false, with errno set, on failure.
-bool enter_new_directory(const char* name);
-// Creates one directory with the default permissions. Returns false with errno set on failure;
-// errno is EEXIST when an entry of that name exists already.
-bool make_directory(const char* name);
+// Creates the directory `name` inside `folder`, with the default permissions, and holds it in
+// `made`: on Windows in one call; on POSIX it is opened right after it is made, without following
+// a symlink, and accepted only when it holds nothing, whoever owns it. Returns false with errno
+// set on failure: EEXIST when an entry of that name exists already, ENOTEMPTY when something else
+// (a symlink, another directory) stood under the name by the time it was opened.
+bool make_output_directory(const Directory& folder, const Path& name, Directory& made);
 
 // The length of the file behind `stream`, when it is a regular file.
 bool regular_file_length(std::FILE* stream, std::uint64_t& length);
 
-// Output files, created for binary writing with the default permissions. A name that exists
-// already is emptied and written again only when it is a file this run could have made: a
-// regular file with one link, reached by no symlink (two records of one type code, or codes the
-// file system folds together, meet in one file). Anything else there is refused (EEXIST, or the
-// system's error for a symlink or a directory). Each call returns false (or -1), with errno set,
+// Output files inside `directory`, created for binary writing with the default permissions. A
+// name that exists already is emptied and written again only when it is a file this run made
+// there, reached by no symlink or reparse point, with one link (two records of one type code, or
+// codes the file system folds together, meet in one file). Anything else under that name is
+// refused: EEXIST, or the system's error for what stands there (a symlink, a directory, a named
+// pipe). The empty name names no file (ENOENT). Each call returns false (or -1), with errno set,
 // on failure.
-int create_output(const char* name);
+int create_output(Directory& directory, const Path& name);
 bool write_output(int file, const unsigned char* data, std::size_t size);
 bool close_output(int file);
 

@@ -1,5 +1,6 @@
-// POSIX systems: directories held by descriptors, output files created exclusively, and on Linux
-// the kernel's copy.
+// POSIX systems: directories held by descriptors and every entry made relative to them, output
+// files created exclusively, and on Linux the kernel's copy.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #ifdef __linux__
 #include <linux/magic.h>
@@ -20,19 +22,22 @@
 // offsets there).
 static_assert(sizeof(off_t) == 8, "64-bit file offsets");
 
-bool is_plain_name(const char* name) {
-  return is_plain_posix_name(name);
+bool entry_name(const char* bytes, Path& name) {
+  if (!is_plain_posix_name(bytes)) return false;
+  name.assign(bytes);
+  return true;
 }
 
 namespace {
 
-// Directories are held by descriptors that need no read permission where the system allows it.
+// The book's folder is held by a descriptor that needs no read permission where the system allows
+// it; it serves only to open and make entries inside it.
 #if defined(O_PATH)
-constexpr int kHoldDirectory = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kHoldFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #elif defined(O_SEARCH)
-constexpr int kHoldDirectory = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kHoldFolder = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
 #else
-constexpr int kHoldDirectory = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr int kHoldFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
 // Closes `descriptor` and gives back `result`, keeping errno as it was.
@@ -44,26 +49,43 @@ T closing(int descriptor, T result) {
   return result;
 }
 
+// Whether the directory behind `descriptor` holds nothing but "." and "..".
+bool is_empty_directory(int descriptor) {
+  const int listed = dup(descriptor);
+  DIR* stream = listed >= 0 ? fdopendir(listed) : nullptr;
+  if (stream == nullptr) return closing(listed, false);
+  bool empty = true;
+  while (const dirent* entry = readdir(stream)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(stream);
+  return empty;
+}
+
 }  // namespace
 
-std::FILE* open_book(const Path& path) {
+Directory::~Directory() {
+  if (descriptor >= 0) close(descriptor);
+}
+
+std::FILE* open_book(const Path& path, Directory& folder) {
   if (path.empty()) {
     errno = ENOENT;  // the empty path names no file
     return nullptr;
   }
-  const std::string folder = posix_directory_part(path);
+  const std::string directory = posix_directory_part(path);
   const std::size_t slash = path.rfind('/');
   const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int held = open(folder.empty() ? "." : folder.c_str(), kHoldDirectory);
-  if (held < 0) return nullptr;
+  folder.descriptor = open(directory.empty() ? "." : directory.c_str(), kHoldFolder);
+  if (folder.descriptor < 0) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
-  const int book = openat(held, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
+  const int book =
+      openat(folder.descriptor, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
   std::FILE* stream = book >= 0 ? fdopen(book, "rb") : nullptr;
-  if (stream == nullptr) return closing(held, closing(book, stream));
-  if (fchdir(held) != 0) {
-    // The folder could not be entered: the output goes to the working directory.
-  }
-  return closing(held, stream);
+  return stream != nullptr ? stream : closing(book, stream);
 }
 
 void ignore_write_signals() {
@@ -75,22 +97,25 @@ std::string console_text(const Path& text) {
   return text;
 }
 
-bool hold_working_directory(HeldDirectory& held) {
-  held.descriptor = open(".", kHoldDirectory);
-  return held.descriptor >= 0;
-}
-
-bool return_to(const HeldDirectory& held) {
-  return fchdir(held.descriptor) == 0;
-}
-
-bool enter_new_directory(const char* name) {
-  const int held = open(name, kHoldDirectory | O_NOFOLLOW);
-  if (held < 0) return false;
-  return closing(held, fchdir(held) == 0);
-}
-bool make_directory(const char* name) {
-  return mkdir(name, 0777) == 0;
+bool make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+  if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) return false;
+  // Between the making and the opening a neighbour may have put something else under the name;
+  // only a directory that holds nothing can be the one just made (or one as good).
+  made.descriptor =
+      openat(folder.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (made.descriptor < 0) {
+    if (errno == ELOOP || errno == ENOTDIR) errno = ENOTEMPTY;
+    return false;
+  }
+  struct stat status;
+  if (fstat(made.descriptor, &status) != 0) return false;
+  if (!is_empty_directory(made.descriptor)) {
+    errno = ENOTEMPTY;
+    return false;
+  }
+  // Only this run's user can put entries in its own directory that no group or other may write.
+  made.others_may_write = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
+  return true;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -100,14 +125,32 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
   return true;
 }
 
-int create_output(const char* name) {
-  const int file = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (file >= 0 || errno != EEXIST) return file;
-  // Opened without waiting, so that a FIFO in its place cannot hold the run.
-  const int existing = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (existing < 0) return -1;
+int create_output(Directory& directory, const Path& name) {
+  if (name.empty()) {
+    errno = ENOENT;  // the empty name names no file
+    return -1;
+  }
+  const int at = directory.descriptor;
+  const int file =
+      openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   struct stat status;
-  if (fstat(existing, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+  if (file >= 0) {
+    if (!directory.others_may_write) return file;
+    if (fstat(file, &status) != 0) return closing(file, -1);
+    directory.made.push_back(static_cast<std::uint64_t>(status.st_ino));
+    return file;
+  }
+  if (errno != EEXIST) return -1;
+  // Opened without waiting, so that a FIFO in its place cannot hold the run.
+  const int existing =
+      openat(at, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (existing < 0) return -1;
+  if (fstat(existing, &status) != 0) return closing(existing, -1);
+  const auto& made = directory.made;
+  const bool made_here =
+      !directory.others_may_write ||
+      std::find(made.begin(), made.end(), static_cast<std::uint64_t>(status.st_ino)) != made.end();
+  if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || !made_here) {
     close(existing);
     errno = EEXIST;
     return -1;

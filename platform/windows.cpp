@@ -1,5 +1,6 @@
-// The Windows console: wide paths from the command line, the C runtime's narrow calls for names
-// from the book, and the ANSI code page they are read in.
+// The Windows console: wide paths from the command line, names from the book read in the ANSI code
+// page, and every directory held by a handle that the system's own calls (NtCreateFile) create
+// and open entries relative to.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -7,13 +8,15 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winternl.h>
 
-#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -23,23 +26,134 @@
 int _dowildcard = -1;
 #endif
 
-bool is_plain_name(const char* name) {
-  // The name in the characters of the ANSI code page, in which the system will read it.
-  const int size = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
-  if (size <= 0) return false;
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide.data(), size);
-  wide.resize(static_cast<std::size_t>(size) - 1);
-  return is_plain_windows_name(wide);
+namespace {
+
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);  // the name exists
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Errors as the C runtime reports them, from the system's status of a failed call.
+int errno_of_error(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CANNOT_MAKE:
+    case ERROR_NETWORK_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
+    default:
+      return EINVAL;
+  }
 }
 
-// Windows has no descriptor that can become the working directory: the book's folder is entered
-// by name, after the book is opened.
-std::FILE* open_book(const Path& path) {
-  std::FILE* book = _wfopen(path.c_str(), L"rb");
-  const Path folder = windows_directory_part(path);
-  if (book != nullptr && !folder.empty()) _wchdir(folder.c_str());
-  return book;
+int errno_of_status(NTSTATUS status) {
+  return errno_of_error(RtlNtStatusToDosError(status));
+}
+
+// Opens or creates `name` inside the directory `root` in one call, by the handle: the name is
+// looked up in that directory, wherever it now is, never through a path. Letter case folds as
+// in every Windows program. Sets errno and returns nullptr on failure, with `collision` set when
+// the name exists already.
+HANDLE open_inside(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                   ULONG disposition, ULONG options, bool* collision = nullptr) {
+  if (name.size() > 0x7FFF) {  // more than a name's length field holds
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(name.c_str());
+  text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                   share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (collision != nullptr) *collision = status == kNameCollision;
+  if (status < 0) {
+    errno = errno_of_status(status);
+    return nullptr;
+  }
+  return handle;
+}
+
+// A C runtime descriptor for `handle`, which it then owns; -1 (and the handle closed) on failure.
+int descriptor_of(HANDLE handle, int flags) {
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (descriptor < 0) CloseHandle(handle);
+  return descriptor;
+}
+
+}  // namespace
+
+bool entry_name(const char* bytes, Path& name) {
+  // The name in the characters of the ANSI code page, in which the system would read it.
+  const int size = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, -1, nullptr, 0);
+  if (size <= 0) return false;
+  name.assign(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, -1, name.data(), size);
+  name.resize(static_cast<std::size_t>(size) - 1);
+  if (!is_plain_windows_name(name)) return false;
+  // What every Windows program does to a name before the file system sees it.
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  return true;
+}
+
+Directory::~Directory() {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+// The book's folder is held by a handle, and a book named plainly in it is opened by that handle.
+// A last component that Windows would read as more than a name (a '/', a drive, a trailing dot)
+// is opened by the whole path, as given, and its output goes to the folder of the directory part.
+std::FILE* open_book(const Path& path, Directory& folder) {
+  if (path.empty()) {
+    errno = ENOENT;  // the empty path names no file
+    return nullptr;
+  }
+  const std::wstring directory = windows_directory_part(path);
+  const std::size_t separator = path.rfind(L'\\');
+  const std::wstring file = separator == std::wstring::npos ? path : path.substr(separator + 1);
+  folder.handle =
+      CreateFileW(directory.empty() ? L"." : directory.c_str(), FILE_TRAVERSE, kShareAll, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder.handle == INVALID_HANDLE_VALUE) {
+    folder.handle = nullptr;
+    errno = errno_of_error(GetLastError());
+    return nullptr;
+  }
+  const bool plain = !file.empty() && is_plain_windows_name(file) && file.back() != L'.' &&
+                     file.back() != L' ' && file.find(L'/') == std::wstring::npos;
+  if (!plain) return _wfopen(path.c_str(), L"rb");
+  const HANDLE book =
+      open_inside(folder.handle, file, FILE_GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+  const int descriptor = book != nullptr ? descriptor_of(book, _O_RDONLY) : -1;
+  std::FILE* stream = descriptor >= 0 ? _fdopen(descriptor, "rb") : nullptr;
+  if (stream == nullptr && descriptor >= 0) _close(descriptor);
+  return stream;
 }
 
 // Windows raises neither signal: a failed write returns its error.
@@ -60,30 +174,15 @@ std::string console_text(const Path& text) {
   return converted;
 }
 
-bool hold_working_directory(HeldDirectory& held) {
-  // The system says how long the path is; it may be longer than 260 characters.
-  for (DWORD size = GetCurrentDirectoryW(0, nullptr); size > 0;) {
-    held.path.assign(size, L'\0');
-    const DWORD length = GetCurrentDirectoryW(size, held.path.data());
-    if (length < size) {
-      held.path.resize(length);
-      return length > 0;
-    }
-    size = length;  // the directory changed in between and grew
-  }
-  errno = ENOENT;
-  return false;
-}
-
-bool return_to(const HeldDirectory& held) {
-  return _wchdir(held.path.c_str()) == 0;
-}
-
-bool enter_new_directory(const char* name) {
-  return _chdir(name) == 0;
-}
-bool make_directory(const char* name) {
-  return _mkdir(name) == 0;
+bool make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+  // Created and held in one call: there is no moment at which another entry could be reached.
+  bool collision = false;
+  made.handle = open_inside(
+      folder.handle, name,
+      FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll,
+      FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &collision);
+  if (collision) errno = EEXIST;
+  return made.handle != nullptr;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -93,28 +192,74 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
   return true;
 }
 
-int create_output(const char* name) {
-  const int file = _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (file >= 0 || errno != EEXIST) return file;
-  // The entry itself, not where a reparse point (a symlink, a junction) leads.
-  const HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EEXIST;
+namespace {
+
+// Asks the open file, by its handle alone, for what `information` holds; wine cannot name a file
+// whose directory was renamed, so nothing that needs the file's name is asked for.
+template <typename Information>
+bool query(HANDLE file, FILE_INFORMATION_CLASS kind, Information& information) {
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status = NtQueryInformationFile(file, &io, &information, sizeof information, kind);
+  if (status < 0) errno = errno_of_status(status);
+  return status >= 0;
+}
+
+// The file's ID, which names it on its volume.
+bool file_id(HANDLE file, std::uint64_t& id) {
+  FILE_INTERNAL_INFORMATION internal;
+  if (!query(file, FileInternalInformation, internal)) return false;
+  id = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+  return true;
+}
+
+// Closes `file`, keeping errno as it was, and gives back -1.
+int closing(HANDLE file) {
+  const int error = errno;
+  CloseHandle(file);
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+int create_output(Directory& directory, const Path& name) {
+  if (name.empty()) {
+    errno = ENOENT;  // the empty name names no file
     return -1;
   }
-  BY_HANDLE_FILE_INFORMATION status;
-  const DWORD not_a_plain_file = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if (!GetFileInformationByHandle(handle, &status) ||
-      (status.dwFileAttributes & not_a_plain_file) != 0 || status.nNumberOfLinks != 1 ||
-      !SetEndOfFile(handle)) {
-    CloseHandle(handle);
+  constexpr ACCESS_MASK kAccess = FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  constexpr ULONG kOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+  std::uint64_t id = 0;
+  bool collision = false;
+  HANDLE file = open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_CREATE, kOptions,
+                            &collision);
+  if (file != nullptr) {
+    if (!file_id(file, id)) return closing(file);
+    directory.made.push_back(id);
+    return descriptor_of(file, _O_WRONLY);
+  }
+  if (!collision) return -1;
+  // The entry itself, not where a reparse point (a symlink, a junction) leads; and only a file
+  // this run made (wine shows the host's symlinks as plain files, but not with this run's IDs).
+  file = open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_OPEN, kOptions);
+  if (file == nullptr) return -1;
+  FILE_STANDARD_INFORMATION standard;
+  FILE_BASIC_INFORMATION basic;
+  if (!file_id(file, id) || !query(file, FileStandardInformation, standard) ||
+      !query(file, FileBasicInformation, basic)) {
+    return closing(file);
+  }
+  const auto& made = directory.made;
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || standard.Directory ||
+      standard.NumberOfLinks != 1 || std::find(made.begin(), made.end(), id) == made.end()) {
     errno = EEXIST;
-    return -1;
+    return closing(file);
   }
-  const int reopened = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-  if (reopened < 0) CloseHandle(handle);
-  return reopened;
+  if (!SetEndOfFile(file)) {
+    errno = errno_of_error(GetLastError());
+    return closing(file);
+  }
+  return descriptor_of(file, _O_WRONLY);
 }
 
 bool write_output(int file, const unsigned char* data, std::size_t size) {

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "bookfile/bookfile.h"
+#include "platform/platform.h"
 #include "tests/book_writer.h"
 #include "tests/exit_seam.h"
 #include "unpack/unpack.h"
@@ -138,7 +139,8 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
   const int saved_stderr = dup(2);
   dup2(fileno(scratch.messages), 2);
   try {
-    unpack_book(std::fopen(scratch.book.c_str(), "rb"));
+    Directory folder;
+    unpack_book(open_book(scratch.book, folder), folder);
   } catch (const RunEnded& ended) {
     run.ended = true;
     if (ended.status != -1) run.broken = "ended with status " + std::to_string(ended.status);
@@ -152,7 +154,6 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
       ftruncate(messages, 0) != 0 || lseek(messages, 0, SEEK_SET) != 0) {
     throw std::runtime_error("cannot read the run's messages");
   }
-  if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
   const std::string broken = check(scratch, expect(data, size), run.ended);
   if (run.broken.empty()) run.broken = broken;
   if (run.broken.empty() && lowest_free_descriptor() != free_before)

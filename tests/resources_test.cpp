@@ -176,37 +176,62 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   EXPECT_EQ(read_file(work + "/Novel/LAST"), "last");
 }
 
-// An entry planted in the output directory under a later resource's name (the book comes from a
-// pipe, so the run waits there) is never written through, nor replaced. (wine reads pipes, but
-// takes a symlink for the file it leads to, where Windows sees a reparse point.)
+// While the run waits for the book (it comes from a pipe), a neighbour plants an entry under a
+// later resource's name, or swaps the output directory for a symlink: nothing outside is touched.
+// The output directory is group-writable, so that this run cannot know it alone put files there.
+// (wine takes a symlink for the file it leads to, which is no file this run made.)
 TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
   const TestBook book = book_of(2, {{"AAAA", "first"}, {"BBBB", "second"}});
-  const std::string outside = sandbox + "/outside", planted = work + "/Novel/BBBB";
+  const std::string outside = sandbox + "/outside", novel = work + "/Novel";
   const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
   const struct {
-    int (*plant)(const char* outside, const char* planted);
-    const char* posix_error;
+    const char* what;
+    void (*plant)(const std::string& outside, const std::string& novel);
+    const char* posix_error;  // "" when the run goes on into the directory it made
     const char* windows_error;
   } plants[] = {
-      {symlink, "Too many levels of symbolic links", nullptr},
-      {link, "File exists", "File exists"},
-      {[](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
+      {"symlink",
+       [](auto& out, auto& at) { symlink((out + "/BBBB").c_str(), (at + "/BBBB").c_str()); },
+       "Too many levels of symbolic links", "File exists"},
+      {"hard link",
+       [](auto& out, auto& at) { link((out + "/BBBB").c_str(), (at + "/BBBB").c_str()); },
+       "File exists", "File exists"},
+      {"directory", [](auto&, auto& at) { mkdir((at + "/BBBB").c_str(), 0700); }, "Is a directory",
        "Permission denied"},
+      {"plain file", [](auto&, auto& at) { write_file(at + "/BBBB", "planted"); }, "File exists",
+       "File exists"},
+      {"directory swapped for a symlink",
+       [](auto& out, auto& at) {
+         std::filesystem::rename(at, at + "-moved");
+         std::filesystem::create_directory_symlink(out, at);
+       },
+       "", ""},
   };
-  for (const auto& [plant, posix_error, windows_error] : plants) {
-    const char* error = windows_target() ? windows_error : posix_error;
-    if (error == nullptr) continue;
-    write_file(outside, "precious");
+  const mode_t umask_before = umask(002);
+  for (const auto& [what, plant, posix_error, windows_error] : plants) {
+    const std::string error = windows_target() ? windows_error : posix_error;
+    std::filesystem::create_directory(outside);
+    write_file(outside + "/BBBB", "precious");
     const Outcome run =
         impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), first_record_end, [&] {
-          if (wait_for(work + "/Novel/AAAA")) plant(outside.c_str(), planted.c_str());
+          if (wait_for(novel + "/AAAA")) plant(outside, novel);
         });
-    EXPECT_EQ(run.status, 255) << error;
-    EXPECT_EQ(run.err, "out: " + std::string(error) + "\n" + kPrompt);
-    EXPECT_EQ(read_file(outside), "precious");
+    if (error.empty()) {
+      EXPECT_EQ(run.status, 0) << what;
+      EXPECT_EQ(run.err, "") << what;
+      EXPECT_EQ(
+          tree(novel + "-moved"),
+          (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}, {"BBBB", "second"}}));
+    } else {
+      EXPECT_EQ(run.status, 255) << what;
+      EXPECT_EQ(run.err, "out: " + error + "\n" + kPrompt) << what;
+    }
+    EXPECT_EQ(tree(outside), (Files{{"BBBB", "precious"}})) << what;
     remove_tree(work);
+    remove_tree(outside);
     std::filesystem::create_directory(work);
   }
+  umask(umask_before);
 }
 
 // A book whose length cannot be known beforehand (a pipe) unpacks all the same, and one that

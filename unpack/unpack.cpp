@@ -30,7 +30,7 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
 
 // An output file, closed on every way out of the procedure that created it.
 struct OutputFile {
-  explicit OutputFile(const char* name) : file(create_output(name)) {
+  OutputFile(Directory& directory, const Path& name) : file(create_output(directory, name)) {
     if (file < 0) fail_with_error("out");
   }
   ~OutputFile() {
@@ -79,7 +79,7 @@ void copy_resource(std::FILE* book, std::uint64_t position, std::uint32_t size, 
 
 }  // namespace
 
-void unpack_book(std::FILE* stream) {
+void unpack_book(std::FILE* stream, const Directory& folder) {
   // Declared first, the stream's buffer is released after the stream is closed.
   Buffer stream_buffer;
   BookStream book(stream);
@@ -101,28 +101,36 @@ void unpack_book(std::FILE* stream) {
 
   // The book name ends at its first zero byte and must name one new directory right here.
   const char* directory = reinterpret_cast<const char*>(name.get());
-  if (*directory == '\0' || !is_plain_name(directory)) {
+  Path directory_name;
+  if (*directory == '\0' || !entry_name(directory, directory_name)) {
     std::fprintf(stderr, "Refusing book name \"%s\": it must name one new directory\n",
                  escaped(name.get(), std::strlen(directory)).c_str());
     exit_with_pause(-1);
   }
-  if (!make_directory(directory)) {
+  Directory output;
+  if (!make_output_directory(folder, directory_name, output)) {
     if (errno == EEXIST) fail("The res directory already exists.  Please delete it first\n");
+    if (errno == ENOTEMPTY) {
+      std::fprintf(stderr, "Refusing output directory \"%s\": something else took its place\n",
+                   escaped(name.get(), std::strlen(directory)).c_str());
+      exit_with_pause(-1);
+    }
     fail_with_error("mkdir");
   }
-  if (!enter_new_directory(directory)) fail_with_error("chdir");
 
-  OutputFile info_file(kInfoFileName);
+  Path info_name;
+  entry_name(kInfoFileName, info_name);
+  OutputFile info_file(output, info_name);
   info_file.write(info.get(), info_size);
   info_file.close();
   info.reset();
   name.reset();
 
-  extract_resources(book.get(), header);
+  extract_resources(book.get(), header, output);
   book.reset();
 }
 
-void extract_resources(std::FILE* book, const ImpHeader& header) {
+void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output) {
   ImpEntry entry;
   std::uint32_t largest = 0;
   for (unsigned i = 0; i < header.resource_count; ++i) {
@@ -137,13 +145,14 @@ void extract_resources(std::FILE* book, const ImpHeader& header) {
   std::uint64_t length = 0;
   const bool length_known = regular_file_length(book, length);
   std::uint64_t position = data_offset(header);
+  Path name;
 
   for (unsigned i = 0; i < header.resource_count; ++i) {
     read_entry(book, header, entry);
     position += entry_size(header.version);
-    char name[sizeof kBlankTypeFileName];
-    resource_file_name(entry, name);
-    if (!is_plain_name(name)) {
+    char bytes[sizeof kBlankTypeFileName];
+    resource_file_name(entry, bytes);
+    if (!entry_name(bytes, name)) {
       std::fprintf(stderr,
                    "Refusing resource type \"%s\": it must name one file in the book's directory\n",
                    escaped(entry.type, kTypeSize).c_str());
@@ -152,7 +161,7 @@ void extract_resources(std::FILE* book, const ImpHeader& header) {
     if (length_known && (position > length || entry.size > length - position)) {
       fail(kDataCutShort);
     }
-    OutputFile out(name);
+    OutputFile out(output, name);
     copy_resource(book, position, entry.size, length_known, buffer.get(), buffer_size, out);
     out.close();
     position += entry.size;

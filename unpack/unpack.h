@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "bookfile/bookfile.h"
+#include "platform/platform.h"
 
 constexpr char kInfoFileName[] = "RSRC.INF";
 constexpr std::size_t kInfoFilePrefixSize = 12;
@@ -37,11 +38,12 @@ constexpr std::size_t kKernelCopyMin = std::size_t{1} << 20;
 constexpr std::size_t kBookStreamBuffer = std::size_t{64} << 10;
 
 // Takes the book stream, open for binary reading at the start of the file, and closes it.
-// Creates the output directory named after the book in the working directory, enters it, writes
-// "RSRC.INF" and every resource file there. Ends the run on any failure.
-void unpack_book(std::FILE* book);
+// Creates the output directory named after the book inside `folder`, the folder the book was read
+// from, and writes "RSRC.INF" and every resource file there, each reached through the directory
+// held since its making. Ends the run on any failure.
+void unpack_book(std::FILE* book, const Directory& folder);
 
-// Writes every resource to its own file in the working directory. The stream stands at the start
-// of the directory, which is read whole before any resource file is created; it is left after the
-// last resource record, open.
-void extract_resources(std::FILE* book, const ImpHeader& header);
+// Writes every resource to its own file in `output`. The stream stands at the start of the
+// directory, which is read whole before any resource file is created; it is left after the last
+// resource record, open.
+void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output);
