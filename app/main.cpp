@@ -1,5 +1,6 @@
 // impx: unpacks each book file named on the command line into a new directory beside it.
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "app/exit_with_pause.h"
@@ -9,6 +10,8 @@
 int IMPX_MAIN(int argc, PathChar** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   ignore_write_signals();
+  // Every allocation that fails ends the run with the message, wherever it is made.
+  std::set_new_handler([] { fail("Out of memory\n"); });
   if (argc < 2) {
     const std::string program = argc > 0 ? console_text(argv[0]) : "impx";
     std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", program.c_str());

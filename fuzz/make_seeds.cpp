@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     empty.version = version;
     seed(empty);
     TestBook odd = sample_book(version);
-    odd.resources.push_back({"..\0\0", "x"});
+    odd.resources.push_back({std::string("..\0\0", 4), "x"});
     seed(odd);
     TestBook sizes = sample_book(version);
     sizes.resources[0].directory_size = 1;

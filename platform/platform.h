@@ -56,6 +56,10 @@ std::FILE* open_book(const Path& path, Directory& folder);
 // message to a pipe nobody reads) to be ignored, so that the failing call reports the error.
 void ignore_write_signals();
 
+// Reads one byte of standard input, unbuffered, so that the rest stays for whoever reads next;
+// false at its end or on an error.
+bool read_input_byte(char& byte);
+
 // A command-line text as the console shows it: unchanged on POSIX; on Windows converted to the
 // console's code page, with a stand-in for each character it lacks.
 std::string console_text(const Path& text);
@@ -97,7 +101,8 @@ bool close_output(int file);
 // Copies up to `size` bytes of the book, from `offset` on, to the end of the output file inside
 // the kernel, where the system can and where that was measured to pay (Linux, an output file in
 // memory), and moves the book stream past what it copied. Sets `copied` to the number of bytes
-// copied: fewer than `size` (0 elsewhere) when the kernel refuses or the book ends early, the
-// rest being the caller's to copy. Returns false, with errno set, when the copy fails.
+// copied: fewer than `size` (0 elsewhere) when the kernel refuses or fails, or the book ends
+// early; the rest is the caller's to copy, whose reads and writes then report what fails. Returns
+// false, with errno set, when the book stream cannot be moved past the copy.
 bool copy_in_kernel(std::FILE* book, std::uint64_t offset, int output, std::uint64_t size,
                     std::uint64_t& copied);

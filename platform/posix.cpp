@@ -88,6 +88,13 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream != nullptr ? stream : closing(book, stream);
 }
 
+bool read_input_byte(char& byte) {
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, &byte, 1);
+    if (got >= 0 || errno != EINTR) return got == 1;
+  }
+}
+
 void ignore_write_signals() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
@@ -183,12 +190,6 @@ bool close_output(int file) {
 
 namespace {
 
-// The kernel declines these copies; read and write do them instead.
-bool refused(int error) {
-  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == ESPIPE;
-}
-
 // Measured for resources of 1 MiB and more: into tmpfs the kernel's copy takes 0.85-0.92 of the
 // time of read and write; into ext4 it takes 1.05-1.10 of it where the data starts on a page
 // boundary and up to 1.4 where it does not, as a resource's data in a book mostly does.
@@ -212,17 +213,17 @@ bool copy_in_kernel(std::FILE* book, std::uint64_t offset, int output, std::uint
     if (use_copy_file_range) {
       loff_t position = static_cast<loff_t>(offset + copied);
       done = copy_file_range(from, &position, output, nullptr, chunk, 0);
-      if (done < 0 && refused(errno)) {
-        use_copy_file_range = false;
+      if (done < 0 && errno != EINTR) {
+        use_copy_file_range = false;  // refused here: sendfile may do it
         continue;
       }
     } else {
       off_t position = static_cast<off_t>(offset + copied);
       done = sendfile(output, from, &position, chunk);
-      if (done < 0 && refused(errno)) break;
+      // Refused or failed: read and write copy the rest, and report what fails on which side.
+      if (done < 0 && errno != EINTR) break;
     }
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0) return false;
+    if (done < 0) continue;
     if (done == 0) break;  // the book ends early
     copied += static_cast<std::uint64_t>(done);
   }

@@ -156,19 +156,29 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream;
 }
 
+bool read_input_byte(char& byte) {
+  return _read(0, &byte, 1) == 1;
+}
+
 // Windows raises neither signal: a failed write returns its error.
 void ignore_write_signals() {}
 
 std::string console_text(const Path& text) {
-  // The C runtime's own conversion drops the whole text when one character has no match.
+  // The C runtime's own conversion drops the whole text when one character has no match, and the
+  // system's puts a look-alike in its place unless told not to ("cafė" is not "cafe").
   UINT code_page = GetConsoleOutputCP();
   if (code_page == 0) code_page = GetACP();
   const int length = static_cast<int>(text.size());
-  const int size =
-      WideCharToMultiByte(code_page, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int size =
+      WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {  // UTF-8 and a few others
+    flags = 0;
+    size = WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+  }
   std::string converted(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) {
-    WideCharToMultiByte(code_page, 0, text.data(), length, converted.data(), size, nullptr,
+    WideCharToMultiByte(code_page, flags, text.data(), length, converted.data(), size, nullptr,
                         nullptr);
   }
   return converted;

@@ -1,8 +1,10 @@
 #include "tests/book_writer.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 void put_be16(std::string& out, std::uint16_t value) {
@@ -17,14 +19,21 @@ void put_be32(std::string& out, std::uint32_t value) {
 
 namespace {
 
+// A field of `size` bytes, which a test must give whole: a short one would shift every later field.
+void put_field(std::string& out, const std::string& field, std::size_t size, const char* what) {
+  if (field.size() != size) {
+    throw std::invalid_argument(std::string(what) + " must be " + std::to_string(size) + " bytes");
+  }
+  out += field;
+}
+
 void put_entry(std::string& out, std::uint16_t version, const TestResource& resource,
                std::uint32_t size) {
-  out += resource.type.substr(0, 4);
-  out.append(4 - std::min<std::size_t>(4, resource.type.size()), ' ');
+  put_field(out, resource.type, kTypeSize, "a type code");
   if (version == 2) {
     put_be32(out, resource.extra_a);
     put_be32(out, size);
-    out += resource.extra_raw.substr(0, 4);
+    put_field(out, resource.extra_raw, 4, "extra_raw");
     put_be32(out, resource.extra_b);
   } else {
     put_be16(out, static_cast<std::uint16_t>(resource.extra_a));
@@ -41,8 +50,8 @@ std::uint32_t size_of(const TestResource& resource) {
 std::string make_book(const TestBook& book) {
   std::string out;
   put_be16(out, book.version);
-  out += book.signature.substr(0, 8);
-  out += book.extra.substr(0, 8);
+  put_field(out, book.signature, kSignatureSize, "the signature");
+  put_field(out, book.extra, 8, "the header's extra bytes");
   put_be16(out, book.resource_count.value_or(static_cast<std::uint16_t>(book.resources.size())));
   put_be16(out, book.name_length.value_or(static_cast<std::uint16_t>(book.name.size())));
   put_be16(out, book.info_length.value_or(static_cast<std::uint16_t>(book.info.size())));
@@ -58,10 +67,12 @@ std::string make_book(const TestBook& book) {
   return out;
 }
 
-TestBook book_named(const std::string& name, std::vector<TestResource> resources) {
+TestBook book_named(const std::string& name, std::vector<TestResource> resources,
+                    std::uint16_t version, const std::string& info) {
   TestBook book;
+  book.version = version;
   book.name = name;
-  book.info = "info";
+  book.info = info;
   book.resources = std::move(resources);
   return book;
 }
@@ -119,4 +130,20 @@ void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string make_temp_directory(const std::string& base) {
+  const std::filesystem::path parent =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path made = parent / ("impx-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(made)) return made.string();  // false when it exists
+  }
+  throw std::runtime_error("cannot make a temporary directory in " + parent.string());
+}
+
+void remove_tree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
 }

@@ -32,8 +32,9 @@ struct TestBook {
   std::optional<std::uint16_t> info_length;
 };
 
-// A version-2 book with the info block "info", named `name`, holding `resources`.
-TestBook book_named(const std::string& name, std::vector<TestResource> resources = {});
+// A book named `name`, holding `resources`, of `version`, with the info block `info`.
+TestBook book_named(const std::string& name, std::vector<TestResource> resources = {},
+                    std::uint16_t version = 2, const std::string& info = "info");
 
 // The header `book` stores, as the reader fills it.
 ImpHeader header_of(const TestBook& book);
@@ -56,3 +57,8 @@ std::string patterned_bytes(std::size_t size);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
+
+// A fresh empty directory for one test below `base` (the system's temporary directory when ""),
+// removed again by the caller's `remove_tree`.
+std::string make_temp_directory(const std::string& base = "");
+void remove_tree(const std::string& path);

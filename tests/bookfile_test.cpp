@@ -20,8 +20,7 @@ BookStream stream_of(const std::string& bytes) {
 }
 
 std::string header_bytes(std::uint16_t version, const std::string& signature) {
-  TestBook book;
-  book.version = version;
+  TestBook book = book_named("Novel", {}, version);
   book.signature = signature;
   return make_book(book).substr(0, kHeaderSize);
 }
@@ -59,7 +58,7 @@ TEST(ReadHeader, ShortFileIsCheckedBeforeSignatureAndVersion) {
   EXPECT_EQ(header_failure(""), "Not an IMP file (couldn't read)\n");
   EXPECT_EQ(header_failure(good.substr(0, 10)), "Not an IMP file (couldn't read)\n");
   EXPECT_EQ(header_failure(good.substr(0, 23)), "Not an IMP file (couldn't read)\n");
-  EXPECT_EQ(header_failure(header_bytes(9, "BOOKVEL").substr(0, 23)),
+  EXPECT_EQ(header_failure(header_bytes(9, "BOOKVELX").substr(0, 23)),
             "Not an IMP file (couldn't read)\n");
 }
 

@@ -117,19 +117,15 @@ std::string check(const Scratch& scratch, const Expected& expected, bool ended) 
 }  // namespace
 
 Scratch make_scratch() {
-  const std::string base =
-      access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string();
-  std::string pattern = base + "/impx-scratch-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  Scratch scratch{pattern, pattern + "/scratch", pattern + "/scratch/book.imp", std::tmpfile()};
+  const std::string root = make_temp_directory(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
+  Scratch scratch{root, root + "/scratch", root + "/scratch/book.imp", std::tmpfile()};
   fs::create_directory(scratch.directory);
   return scratch;
 }
 
 void remove_scratch(const Scratch& scratch) {
   std::fclose(scratch.messages);
-  std::error_code ignored;
-  fs::remove_all(scratch.root, ignored);
+  remove_tree(scratch.root);
 }
 
 InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, std::size_t size) {

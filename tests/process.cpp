@@ -50,12 +50,15 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-bool wait_for(const std::string& path) {
-  for (int waited = 0; waited < 10000; ++waited) {
-    if (fs::exists(fs::symlink_status(path))) return true;
-    usleep(1000);
+bool wait_until(const std::function<bool()>& condition) {
+  for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
+    if (condition()) return true;
   }
   return false;
+}
+
+bool exists(const std::string& path) {
+  return fs::exists(fs::symlink_status(path));
 }
 
 std::string impx_program() {
@@ -98,6 +101,13 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
     }
     int dead[2];
     if (limits.dead_stderr && (pipe(dead) != 0 || close(dead[0]) != 0 || dup2(dead[1], 2) < 0)) {
+      _exit(126);
+    }
+    int piped[2];  // the input fits in the pipe's buffer, so it is written before the run starts
+    if (limits.input_from_pipe &&
+        (pipe(piped) != 0 ||
+         write(piped[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+         close(piped[1]) != 0 || dup2(piped[0], 0) < 0)) {
       _exit(126);
     }
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
@@ -143,17 +153,6 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
     run = run_once(args, directory, input, limits, program);
   }
   return run;
-}
-
-std::string make_temp_directory() {
-  std::string pattern = (fs::temp_directory_path() / "impx-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-void remove_tree(const std::string& path) {
-  std::error_code ignored;
-  fs::remove_all(path, ignored);
 }
 
 std::map<std::string, std::string> tree(const std::string& root) {

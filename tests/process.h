@@ -2,6 +2,7 @@
 // is never a terminal.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct Limits {
   long file_size = 0;                     // bytes; 0 leaves it
   long open_files = 0;                    // descriptors; 0 leaves it
   bool dead_stderr = false;               // standard error is a pipe whose reader has gone
+  bool input_from_pipe = false;           // standard input is a pipe holding the input, not a file
   std::vector<std::string> wrapper = {};  // a program, with its options, that starts the run
 };
 
@@ -27,8 +29,10 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
                  const std::string& input = "", const Limits& limits = {},
                  const std::string& program = "");
 
-// Waits up to ten seconds for `path` to exist; false if it never does.
-bool wait_for(const std::string& path);
+// Waits up to ten seconds for `condition` to hold; false if it never does.
+bool wait_until(const std::function<bool()>& condition);
+// Whether anything, a dangling symlink too, stands at `path`.
+bool exists(const std::string& path);
 
 // The impx that the tests run: the built tool, or IMPX_EXE.
 std::string impx_program();
@@ -38,10 +42,6 @@ std::string impx_program();
 bool windows_target();
 // True when impx runs under an emulator (IMPX_RUNNER: wine, or qemu-user for another CPU).
 bool emulated();
-
-// A fresh empty directory for one test, removed again by the caller's `remove_tree`.
-std::string make_temp_directory();
-void remove_tree(const std::string& path);
 
 // Every entry below `root`, by relative path: a file's bytes, or "<dir>" for a directory.
 std::map<std::string, std::string> tree(const std::string& root);

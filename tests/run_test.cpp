@@ -2,21 +2,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include "tests/sandbox.h"
+#include "unpack/unpack.h"
 
 namespace {
 
 class RunTest : public Sandbox {};
 
-TestBook book_with_info(const std::string& name, const std::string& info) {
-  TestBook book = book_named(name);
-  book.info = info;
-  return book;
+std::filesystem::perms fs_perms(unsigned bits) {
+  return static_cast<std::filesystem::perms>(bits);
+}
+
+bool have_strace() {
+  return std::system("strace -V >/dev/null 2>&1") == 0;
 }
 
 TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
@@ -29,8 +33,21 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
     EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
   }
   EXPECT_EQ(run.out, "");
-  // The prompt also ends on a line longer than it takes.
-  EXPECT_EQ(impx({}, std::string(100, 'y') + "\n").status, 255);
+  // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
+  // also from a pipe.
+  Limits then_cat;
+  then_cat.input_from_pipe = true;
+  then_cat.wrapper = {"sh", "-c", "\"$0\" \"$@\"; status=$?; cat; exit $status"};
+  const std::pair<std::string, std::string> lines[] = {
+      {"0123456789abcdefghijklmnop\nNEXT\n", "ijklmnop\nNEXT\n"},
+      {"a\nNEXT\n", "NEXT\n"},
+      {"", ""},
+  };
+  for (const auto& [input, left] : lines) {
+    const Outcome prompted = impx({"missing.imp"}, input, then_cat);
+    EXPECT_EQ(prompted.status, 255) << input;
+    EXPECT_EQ(prompted.out, left) << input;
+  }
   // Messages nobody can read still end the run with its status, not with a signal.
   if (!windows_target()) {
     EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
@@ -40,10 +57,16 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
 TEST_F(RunTest, BareNameUnpacksBesideTheBookAndPrintsNothing) {
   const TestBook book = book_named("Novel");
   put("a.imp", make_book(book));
+  const mode_t umask_before = umask(027);
   const Outcome run = impx({"a.imp"});
+  umask(umask_before);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out, "");
+  if (!windows_target()) {  // the default permissions, less the umask
+    EXPECT_EQ(std::filesystem::status(work + "/Novel").permissions(), fs_perms(0750));
+    EXPECT_EQ(std::filesystem::status(work + "/Novel/RSRC.INF").permissions(), fs_perms(0640));
+  }
   EXPECT_EQ(everything(), (Files{{"work", "<dir>"},
                                  {"work/a.imp", make_book(book)},
                                  {"work/Novel", "<dir>"},
@@ -89,17 +112,16 @@ TEST_F(RunTest, StartingDirectoryMovedDuringTheRunStillHoldsTheNextBook) {
   EXPECT_EQ(tree(moved + "/Second").size(), 1u);
 }
 
-// Waits until a process working in `directory` is blocked opening a named pipe.
-void wait_until_blocked_opening_a_fifo(const std::string& directory) {
-  for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
-    for (const auto& process : std::filesystem::directory_iterator("/proc")) {
-      std::error_code error;
-      if (std::filesystem::read_symlink(process.path() / "cwd", error) == directory &&
-          read_file((process.path() / "wchan").string()) == "wait_for_partner") {
-        return;
-      }
+// Whether a process working in `directory` is blocked opening a named pipe.
+bool blocked_opening_a_fifo(const std::string& directory) {
+  for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(process.path() / "cwd", error) == directory &&
+        read_file((process.path() / "wchan").string()) == "wait_for_partner") {
+      return true;
     }
   }
+  return false;
 }
 
 // The folder a book is read from is the folder its output goes to, even when the folder is
@@ -118,7 +140,7 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
     if (while_opening) {
       ASSERT_EQ(mkfifo((work + "/books/a.imp").c_str(), 0600), 0);
       std::thread writer([&] {
-        wait_until_blocked_opening_a_fifo(work);
+        wait_until([&] { return blocked_opening_a_fifo(work); });
         swap();
         write_file(work + "/moved/a.imp", make_book(book_named("Novel")));
       });
@@ -157,7 +179,7 @@ TEST_F(RunTest, OutputDirectorySwappedBeforeItIsHeldIsRefused) {
     std::filesystem::create_directories(elsewhere);
     write_file(elsewhere + "/TEXT", "earlier");
     std::thread swapper([&] {
-      if (!wait_for(work + "/Novel")) return;
+      if (!wait_until([&] { return exists(work + "/Novel"); })) return;
       std::filesystem::remove(work + "/Novel");
       swap(elsewhere, work + "/Novel");
     });
@@ -177,6 +199,96 @@ TEST_F(RunTest, OutputDirectorySwappedBeforeItIsHeldIsRefused) {
     remove_tree(work + "/Novel");
     remove_tree(elsewhere);
   }
+}
+
+// Faults of the system, injected by strace into the calls on one file, are reported as what they
+// are, never as a book cut short or as another call's fault; where the kernel's copy is refused
+// or fails, read and write copy the resource instead.
+TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
+  if (windows_target()) GTEST_SKIP() << "strace injects faults into POSIX calls";
+  if (!have_strace()) GTEST_SKIP() << "needs strace (package strace)";
+  TestBook long_info = book_named("Novel");
+  long_info.info = std::string(65535, 'i');  // longer than the first read of the book
+  const TestBook data = book_named("Novel", {{"TEXT", patterned_bytes(200000)}});
+  const TestBook twice = book_named("Novel", {{"DUPL", "one"}, {"DUPL", "two"}});
+  const TestBook large =
+      book_named("Novel", {{"LARG", patterned_bytes(kKernelCopyMin + 4097)}, {"LAST", "last"}});
+  const struct {
+    const char* what;
+    const TestBook& book;
+    std::string path;     // below the run's directory: the file whose calls fail; "" for all
+    std::string inject;   // strace's -e inject= argument
+    bool in_memory;       // the run is in /dev/shm, where the kernel copies large resources
+    std::string message;  // "" when the run unpacks the book whole
+  } faults[] = {
+      {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES", false,
+       "mkdir: Permission denied\n"},
+      {"closing a resource's file", data, "Novel/TEXT", "close:error=EIO", false,
+       "close: Input/output error\n"},
+      {"reading the info block", long_info, "a.imp", "read:error=EIO:when=2", false,
+       "read: Input/output error\n"},
+      {"reading a resource's data", data, "a.imp", "read:error=EIO:when=2", false,
+       "read: Input/output error\n"},
+      {"checking a resource's file again", twice, "Novel/DUPL", "%%stat:error=EIO", false,
+       "out: Input/output error\n"},
+      {"moving the book past the kernel's copy", large, "a.imp", "/^(_llseek|lseek)$:error=EIO",
+       true, "read: Input/output error\n"},
+      {"the kernel's copy refused", large, "a.imp", "copy_file_range:error=EXDEV", true, ""},
+      {"the kernel's copy failing", large, "a.imp", "/^(copy_file_range|sendfile(64)?)$:error=EIO",
+       true, ""},
+  };
+  for (const auto& [what, book, path, inject, in_memory, message] : faults) {
+    const std::string directory = in_memory ? make_temp_directory("/dev/shm") : work;
+    write_file(directory + "/a.imp", make_book(book));
+    Limits traced;
+    traced.wrapper = {
+        "strace",          "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+        "inject=" + inject};
+    if (!path.empty()) traced.wrapper.insert(traced.wrapper.end(), {"-P", directory + "/" + path});
+    const Outcome run = run_impx({"a.imp"}, directory, "", traced);
+    if (message.empty()) {
+      EXPECT_EQ(run.status, 0) << what << ": " << run.err;
+      const Files whole{{"RSRC.INF", expected_info_file(book)},
+                        {"LARG", book.resources[0].data},
+                        {"LAST", "last"}};
+      EXPECT_TRUE(tree(directory + "/Novel") == whole) << what;  // too large to be shown
+    } else {
+      EXPECT_EQ(run.status, 255) << what;
+      EXPECT_EQ(run.err, message + kPrompt) << what;
+    }
+    remove_tree(directory + "/Novel");
+    if (in_memory) remove_tree(directory);
+  }
+}
+
+// Memory that runs out, wherever it is asked for (here for a path as long as an argument may be),
+// ends the run with the message and -1, never with an uncaught exception.
+TEST_F(RunTest, MemoryRunningOutEndsTheRunWithTheMessage) {
+  if (windows_target()) GTEST_SKIP() << "address-space limits are a POSIX matter";
+  if (emulated()) GTEST_SKIP() << "the limits are smaller than what the emulator needs itself";
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limits";
+#endif
+  // The least address space in which impx starts at all, to within 64 KiB.
+  long low = 1L << 20, high = 1L << 30;
+  while (high - low > (64L << 10)) {
+    const long middle = (low + high) / 2;
+    (impx({}, "", Limits{middle}).status == 255 ? high : low) = middle;
+  }
+  const std::string path = std::string(130000, 'd') + "/a.imp";
+  bool ran_out = false;
+  for (long limit = high; limit < high + (2L << 20) && !ran_out; limit += 16L << 10) {
+    const Outcome run = impx({path}, "", Limits{limit});
+    if (run.status != 255) {
+      EXPECT_NE(run.status, 128 + SIGABRT) << run.err;
+      continue;  // too little to start with so long an argument
+    }
+    ran_out = run.err == "Out of memory\n" + std::string(kPrompt);
+    if (!ran_out) {
+      EXPECT_EQ(run.err, "fopen: File name too long\n" + std::string(kPrompt));
+    }
+  }
+  EXPECT_TRUE(ran_out);
 }
 
 // No descriptor outlives its book.
@@ -203,7 +315,7 @@ TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
 }
 
 TEST_F(RunTest, ExistingOutputDirectoryIsRefusedAndLeftUntouched) {
-  put("a.imp", make_book(book_with_info("Novel", "new info")));
+  put("a.imp", make_book(book_named("Novel", {}, 2, "new info")));
   put("Novel/RSRC.INF", "old info");
   put("Novel/keep", "kept");
   const Files before = everything();
@@ -236,11 +348,10 @@ TEST_F(RunTest, HeaderFailureCreatesNothing) {
 }
 
 TEST_F(RunTest, InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock) {
-  TestBook empty = book_with_info("Empty", "");
-  TestBook v2 = book_with_info("Three", std::string(300, '\x07'));
-  TestBook largest = book_with_info("Largest", std::string(65535, '\xA5'));
-  TestBook v1 = book_with_info("One", "v1 info");
-  v1.version = 1;
+  const TestBook empty = book_named("Empty", {}, 2, "");
+  const TestBook v2 = book_named("Three", {}, 2, std::string(300, '\x07'));
+  const TestBook largest = book_named("Largest", {}, 2, std::string(65535, '\xA5'));
+  const TestBook v1 = book_named("One", {}, 1, "v1 info");
   put("empty.imp", make_book(empty));
   put("three.imp", make_book(v2));
   put("largest.imp", make_book(largest));
@@ -289,7 +400,7 @@ TEST_F(RunTest, NamesThatAreFineOnPosixPassUnchanged) {
 
 TEST_F(RunTest, InfoBlockOrNameCutShortIsRefusedBeforeAnythingIsCreated) {
   const std::string cut = "Not a complete IMP file (info block or name cut short)\n";
-  const std::string book = make_book(book_with_info("Novel", std::string(100, 'i')));
+  const std::string book = make_book(book_named("Novel", {}, 2, std::string(100, 'i')));
   for (std::size_t length : {24, 50, 123, 128}) {
     put("a.imp", book.substr(0, length));
     const Files before = everything();

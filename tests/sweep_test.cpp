@@ -13,12 +13,33 @@
 
 namespace {
 
+// The message that a good book cut to `length` bytes must end with: the region it is cut in
+// names it.
+std::string cut_message(const TestBook& book, std::size_t length) {
+  const ImpHeader header = header_of(book);
+  if (length < kHeaderSize) return "Not an IMP file (couldn't read)\n";
+  if (length < directory_offset(header)) {
+    return "Not a complete IMP file (info block or name cut short)\n";
+  }
+  const std::string entry_cut = "Couldn't read directory entry";
+  if (length < data_offset(header)) return entry_cut;
+  std::uint64_t at = data_offset(header);
+  for (const TestResource& resource : book.resources) {
+    at += entry_size(book.version);
+    if (length < at) return entry_cut;
+    at += resource.record_size.value_or(static_cast<std::uint32_t>(resource.data.size()));
+    if (length < at) return "Not a complete IMP file (resource data cut short)\n";
+  }
+  return "";
+}
+
 class InProcess : public testing::Test {
  protected:
   void TearDown() override { remove_scratch(scratch); }
 
-  // Unpacks `whole`, then the book cut to each of `lengths` (longest first).
-  void expect_whole_and_cut(const std::string& whole, const std::vector<std::size_t>& lengths) {
+  // Unpacks `book` whole, then cut to each of `lengths` (longest first).
+  void expect_whole_and_cut(const TestBook& book, const std::vector<std::size_t>& lengths) {
+    const std::string whole = make_book(book);
     write_file(scratch.book, whole);
     const auto* data = reinterpret_cast<const std::uint8_t*>(whole.data());
     const InProcessRun full = unpack_and_check(scratch, data, whole.size());
@@ -29,7 +50,7 @@ class InProcess : public testing::Test {
       const InProcessRun run = unpack_and_check(scratch, data, length);
       ASSERT_TRUE(run.ended) << "cut to " << length;
       ASSERT_EQ(run.broken, "") << "cut to " << length;
-      ASSERT_NE(run.message, "") << "cut to " << length;
+      ASSERT_EQ(run.message, cut_message(book, length)) << "cut to " << length;
     }
   }
 
@@ -37,15 +58,16 @@ class InProcess : public testing::Test {
 };
 
 TEST_F(InProcess, EveryPrefixOfAGoodBookIsRefused) {
-  // The third book's first record is larger than the copy buffer that its directory sizes.
+  // The third book's first record is larger than the copy buffer that its directory sizes; the
+  // fourth ends with an empty resource, right at the end of the file.
   TestResource large{"LARG", patterned_bytes(kDataBufferMin + 1000)};
   large.directory_size = 10;
   for (const TestBook& book :
-       {sample_book(1), sample_book(2), book_named("Large", {large, {"    ", "fork"}})}) {
-    const std::string whole = make_book(book);
+       {sample_book(1), sample_book(2), book_named("Large", {large, {"    ", "fork"}}),
+        book_named("Empty", {{"AAAA", "a"}, {"EMPT", ""}})}) {
     std::vector<std::size_t> prefixes;
-    for (std::size_t length = whole.size(); length-- > 0;) prefixes.push_back(length);
-    expect_whole_and_cut(whole, prefixes);
+    for (std::size_t length = make_book(book).size(); length-- > 0;) prefixes.push_back(length);
+    expect_whole_and_cut(book, prefixes);
   }
 }
 
@@ -53,10 +75,10 @@ TEST_F(InProcess, EveryPrefixOfAGoodBookIsRefused) {
 // anywhere in it or after it, and a write that fails is reported, not taken for success.
 TEST_F(InProcess, LargeResourceIsCopiedWholeOrRefused) {
   const std::string big = patterned_bytes(kKernelCopyMin + 4097);
-  const std::string whole =
-      make_book(book_named("Large", {{"SMAL", "small"}, {"LARG", big}, {"LAST", "last"}}));
+  const TestBook book = book_named("Large", {{"SMAL", "small"}, {"LARG", big}, {"LAST", "last"}});
+  const std::string whole = make_book(book);
   const std::size_t large_data = whole.size() - 4 - kEntrySizeV2 - big.size();
-  expect_whole_and_cut(whole,
+  expect_whole_and_cut(book,
                        {whole.size() - 1, large_data + big.size(), large_data + big.size() - 1,
                         large_data + kKernelCopyMin, large_data + 1});
 

@@ -21,13 +21,8 @@ class WindowsTest : public Sandbox {
   }
 };
 
-// A book with one resource, "TEXT".
-TestBook book_of_text(const std::string& name) {
-  return book_named(name, {{"TEXT", "text"}});
-}
-
 TEST_F(WindowsTest, ForwardSlashIsNotASeparator) {
-  put("books/a.imp", make_book(book_of_text("Novel")));
+  put("books/a.imp", make_book(book_named("Novel", {{"TEXT", "text"}})));
   // impx gets the path with its slash; the file opens, but its directory part is empty.
   const Outcome run = run_impx({"books/a.imp"}, work);
   EXPECT_EQ(run.status, 0);
@@ -43,13 +38,14 @@ TEST_F(WindowsTest, BookInADriveRootHasItsOutputInThatRoot) {
   const fs::path link = fs::path(prefix) / "dosdevices" / "y:";
   fs::remove(link);
   fs::create_directory_symlink(drive, link);
-  write_file(drive + "/a.imp", make_book(book_of_text("Novel")));
+  write_file(drive + "/a.imp", make_book(book_named("Novel", {{"TEXT", "text"}})));
   const Outcome run = run_impx({"Y:\\a.imp"}, work);
   fs::remove(link);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(tree(drive + "/Novel"),
-            (Files{{"RSRC.INF", expected_info_file(book_of_text("Novel"))}, {"TEXT", "text"}}));
+            (Files{{"RSRC.INF", expected_info_file(book_named("Novel", {{"TEXT", "text"}}))},
+                   {"TEXT", "text"}}));
   EXPECT_EQ(output("").size(), 0u);
 }
 
@@ -57,7 +53,7 @@ TEST_F(WindowsTest, BookInTheRootOfTheCurrentDriveHasItsOutputThere) {
   // The working directory is on drive Z:, which wine maps to the file system's root.
   const std::string stem = "impx-wine-root-" + std::to_string(::getpid());
   try {
-    write_file("/" + stem + ".imp", make_book(book_of_text(stem)));
+    write_file("/" + stem + ".imp", make_book(book_named(stem, {{"TEXT", "text"}})));
   } catch (const std::exception&) {
     GTEST_SKIP() << "the root is not writable here";
   }
@@ -101,7 +97,7 @@ TEST_F(WindowsTest, TypeCodesForDevicesDrivesAndStreamsAreRefused) {
 
 // Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows.
 TEST_F(WindowsTest, NamesWindowsOnlyTrimStayInside) {
-  TestBook book = book_of_text("Trimmed.");
+  TestBook book = book_named("Trimmed.", {{"TEXT", "text"}});
   book.resources.push_back({"abc.", "dot"});
   book.resources.push_back({"xy  ", "blanks"});
   put("a.imp", make_book(book));
@@ -147,7 +143,8 @@ TEST_F(WindowsTest, PathsInAnyScriptNameExactlyTheBookGiven) {
     for (const std::string& book : c.named) books.emplace_back(fs::path(c.start) / book, true);
     for (const std::string& book : c.others) books.emplace_back(fs::path(c.start) / book, false);
     for (std::size_t i = 0; i < books.size(); ++i) {
-      put(books[i].first.string(), make_book(book_of_text("Book" + std::to_string(i))));
+      put(books[i].first.string(),
+          make_book(book_named("Book" + std::to_string(i), {{"TEXT", "text"}})));
     }
     std::vector<std::string> args;
     for (const std::string& arg : c.args) args.push_back(target_path(arg));
@@ -169,7 +166,7 @@ TEST_F(WindowsTest, PathsInAnyScriptNameExactlyTheBookGiven) {
 
 // Names from the book go to the system as bytes in the ANSI code page, as they always have.
 TEST_F(WindowsTest, BookNameBytesKeepTheirAnsiMeaning) {
-  put("a.imp", make_book(book_of_text("Caf\xE9")));
+  put("a.imp", make_book(book_named("Caf\xE9", {{"TEXT", "text"}})));
   const Outcome run = impx({"a.imp"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(output("Café").size(), 2u);
@@ -184,9 +181,9 @@ TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
   std::setlocale(LC_ALL, "C");
   const std::string lang = std::getenv("LANG") != nullptr ? std::getenv("LANG") : "";
   setenv("LANG", "ja_JP.UTF-8", 1);
-  put("a.imp", make_book(book_of_text("\x83\x5C\x83\x74\x83\x67")));  // ソフト
-  put("b.imp", make_book(book_of_text("\x95\x5C\x8E\x86")));          // 表紙
-  put("c.imp", make_book(book_of_text("\x83")));
+  put("a.imp", make_book(book_named("\x83\x5C\x83\x74\x83\x67", {{"TEXT", "text"}})));  // ソフト
+  put("b.imp", make_book(book_named("\x95\x5C\x8E\x86", {{"TEXT", "text"}})));          // 表紙
+  put("c.imp", make_book(book_named("\x83", {{"TEXT", "text"}})));
   const Outcome run = impx({"a.imp", "b.imp"});
   const Outcome lone = impx({"c.imp"});
   setenv("LANG", lang.c_str(), 1);
@@ -198,14 +195,19 @@ TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
                           std::string(kPrompt));
 }
 
-// The usage line names the program even where the console's code page lacks its characters.
+// The usage line names the program even where the console's code page lacks its characters,
+// with a '?' for each, never a look-alike.
 TEST_F(WindowsTest, UsageNamesAProgramInAnyScript) {
-  fs::create_directory(work + "/книги");
-  fs::copy_file(std::getenv("IMPX_EXE"), work + "/книги/impx.exe");
-  const Outcome run = run_impx({}, work, "", {}, work + "/книги/impx.exe");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err.rfind("Usage: ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find("impx.exe <impfile1>...<impfilen>\n"), std::string::npos) << run.err;
+  for (const auto& [folder, shown] : {std::pair{"книги", "?????"}, std::pair{"cafė", "caf?"}}) {
+    fs::create_directory(work + "/" + folder);
+    fs::copy_file(std::getenv("IMPX_EXE"), work + "/" + folder + "/impx.exe");
+    const Outcome run = run_impx({}, work, "", {}, work + "/" + folder + "/impx.exe");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err.rfind("Usage: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(std::string(shown) + "\\impx.exe <impfile1>...<impfilen>\n"),
+              std::string::npos)
+        << run.err;
+  }
 }
 
 }  // namespace

@@ -24,8 +24,25 @@ Buffer allocate(std::size_t size) {
   return buffer;
 }
 
+// Ends the run after a read that came short: with the system's error when there was one (a disk
+// that fails is no book cut short), else with `cut_short`.
+[[noreturn]] void fail_short_read(int error, const char* cut_short) {
+  if (error == 0) fail(cut_short);
+  errno = error;
+  fail_with_error("read");
+}
+
+// Reads `size` bytes; returns how many arrived, and in `error` what stopped the read (0 at the
+// end of the book).
+std::size_t read_some(std::FILE* book, unsigned char* data, std::size_t size, int& error) {
+  const std::size_t got = std::fread(data, 1, size, book);
+  error = got != size && std::ferror(book) ? errno : 0;
+  return got;
+}
+
 void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const char* cut_short) {
-  if (std::fread(data, 1, size, book) != size) fail(cut_short);
+  int error = 0;
+  if (read_some(book, data, size, error) != size) fail_short_read(error, cut_short);
 }
 
 // An output file, closed on every way out of the procedure that created it.
@@ -61,18 +78,20 @@ void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFil
 }
 
 // Copies one resource's data, which starts at `position` in the book, to `out`: large ones inside
-// the kernel where it can, the rest through the buffer, read whole before it is written.
+// the kernel where it can, the rest through the buffer, chunk by chunk.
 void copy_resource(std::FILE* book, std::uint64_t position, std::uint32_t size, bool seekable,
                    unsigned char* buffer, std::size_t buffer_size, OutputFile& out) {
   std::uint64_t copied = 0;
   if (seekable && size >= kKernelCopyMin &&
       !copy_in_kernel(book, position, out.file, size, copied)) {
-    fail_with_error("write");
+    fail_with_error("read");
   }
   for (std::uint64_t left = size - copied; left > 0;) {
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer_size));
-    read_exactly(book, buffer, chunk, kDataCutShort);
-    out.write(buffer, chunk);
+    int error = 0;
+    const std::size_t got = read_some(book, buffer, chunk, error);
+    out.write(buffer, got);  // the bytes that arrived stay, whatever ends the read
+    if (got != chunk) fail_short_read(error, kDataCutShort);
     left -= chunk;
   }
 }
@@ -140,8 +159,9 @@ void extract_resources(std::FILE* book, const ImpHeader& header, Directory& outp
   const std::size_t buffer_size = std::clamp<std::size_t>(largest, kDataBufferMin, kDataBufferMax);
   Buffer buffer = allocate(buffer_size);
 
-  // Every read so far was checked, so the position is known without asking the stream. Each
-  // resource is checked against the book's length before its file is created.
+  // Every read so far was checked, so the position is known without asking the stream. In a book
+  // that is a regular file, each resource is checked against the book's length before its file
+  // is created; from a pipe only the reading tells.
   std::uint64_t length = 0;
   const bool length_known = regular_file_length(book, length);
   std::uint64_t position = data_offset(header);
