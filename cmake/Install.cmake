@@ -3,7 +3,7 @@
 #   tool         the tool (linked as the build was configured)
 #   tool_static  the static tool of the Linux archive (IMPX_PACKAGE; installed only when asked)
 #   man          the manual page, compressed as Debian expects (not on Windows)
-#   doc          README.md, LICENSE and CHANGELOG.md
+#   doc          README.md, LICENSE, CHANGELOG.md and the docs/ pages README.md links to
 #   debian       the Debian package's copyright and changelog (IMPX_PACKAGE; only when asked)
 if(WIN32)
   set(IMPX_BIN_DIR .)
@@ -19,6 +19,9 @@ if(TARGET impx_static)
           EXCLUDE_FROM_ALL)
 endif()
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${IMPX_DOC_DIR} COMPONENT doc)
+# The pages README.md links to, where its links find them.
+install(FILES docs/building.md docs/security.md docs/benchmark.md DESTINATION ${IMPX_DOC_DIR}/docs
+        COMPONENT doc)
 
 # Compresses SOURCE into SOURCE.gz with gzip -9n: no name or time stored, the same bytes every
 # time.
