@@ -1,5 +1,7 @@
 #include "tests/book_writer.h"
 
+#include "unpack/unpack.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -89,12 +91,58 @@ ImpHeader header_of(const TestBook& book) {
 }
 
 std::string expected_info_file(const TestBook& book) {
-  std::string out(
-      "\x00\x01"
-      "BOOKVELT",
-      10);
-  put_be16(out, static_cast<std::uint16_t>(book.info.size()));
-  return out + book.info;
+  return *expected_output(make_book(book)).info;
+}
+
+namespace {
+
+// The bytes up to the first zero byte, at most `size` of them.
+std::string up_to_zero(const char* bytes, std::size_t size) {
+  return std::string(bytes, std::find(bytes, bytes + size, '\0'));
+}
+
+}  // namespace
+
+ExpectedOutput expected_output(const std::string& book) {
+  ExpectedOutput expected;
+  const auto* data = reinterpret_cast<const unsigned char*>(book.data());
+  const std::size_t size = book.size();
+  if (size < kHeaderSize || book.compare(kSignatureOffset, kSignatureSize, kSignature) != 0) {
+    return expected;
+  }
+  const ImpHeader header{load_be16(data),
+                         {},
+                         {},
+                         load_be16(data + kResourceCountOffset),
+                         load_be16(data + kNameLengthOffset),
+                         load_be16(data + kInfoLengthOffset)};
+  if ((header.version != 1 && header.version != 2) || size < directory_offset(header)) {
+    return expected;
+  }
+  const std::string name =
+      up_to_zero(book.data() + kHeaderSize + header.info_length, header.name_length);
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return expected;
+  }
+  expected.directory = name;
+  expected.info = std::string(reinterpret_cast<const char*>(kInfoFileFixedPrefix),
+                              sizeof kInfoFileFixedPrefix) +
+                  book.substr(kInfoLengthOffset, 2 + header.info_length);
+  const std::size_t entry = entry_size(header.version);
+  const std::size_t size_at = header.version == 2 ? kV2SizeOffset : kV1SizeOffset;
+  std::uint64_t at = data_offset(header);
+  for (std::size_t i = 0; i < header.resource_count && at + entry <= size; ++i) {
+    const std::uint32_t length = load_be32(data + at + size_at);
+    const std::string file = book.compare(at, kTypeSize, kBlankType) == 0
+                                 ? kBlankTypeFileName
+                                 : up_to_zero(book.data() + at, kTypeSize);
+    at += entry;
+    if (length > size - at) break;
+    expected.files.emplace(file, book.substr(at, length));
+    expected.last[file] = book.substr(at, length);
+    at += length;
+  }
+  return expected;
 }
 
 TestBook sample_book(std::uint16_t version) {

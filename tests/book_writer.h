@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,16 @@ std::string make_book(const TestBook& book);
 
 // The bytes "RSRC.INF" must hold for `book`.
 std::string expected_info_file(const TestBook& book);
+
+// What a book may leave behind, read from its bytes apart from the unpacker, by POSIX's rules
+// for names.
+struct ExpectedOutput {
+  std::string directory;                          // "" when no output directory may be created
+  std::optional<std::string> info;                // RSRC.INF, when the book gets that far
+  std::multimap<std::string, std::string> files;  // every record whose data is whole
+  std::map<std::string, std::string> last;        // the file each name holds after a full run
+};
+ExpectedOutput expected_output(const std::string& book);
 
 // A book of either version with every feature: info block, blank type, empty resource,
 // duplicate type codes (the later one wins), a type cut by a zero byte.

@@ -21,60 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a book may leave behind, read from its bytes apart from the unpacker.
-struct Expected {
-  std::string directory;                          // "" when no output directory may be created
-  std::optional<std::string> info;                // RSRC.INF, when the book gets that far
-  std::multimap<std::string, std::string> files;  // every record whose data is whole
-  std::map<std::string, std::string> last;        // the file each name holds after a full run
-};
-
-std::string text(const std::uint8_t* bytes, std::size_t size) {
-  return std::string(reinterpret_cast<const char*>(bytes), size);
-}
-
-// The bytes up to the first zero byte, at most `size` of them.
-std::string up_to_zero(const std::uint8_t* bytes, std::size_t size) {
-  return text(bytes, strnlen(reinterpret_cast<const char*>(bytes), size));
-}
-
-Expected expect(const std::uint8_t* data, std::size_t size) {
-  Expected expected;
-  if (size < kHeaderSize || std::memcmp(data + kSignatureOffset, kSignature, kSignatureSize) != 0) {
-    return expected;
-  }
-  ImpHeader header{};
-  header.version = load_be16(data);
-  if (header.version != 1 && header.version != 2) return expected;
-  header.resource_count = load_be16(data + kResourceCountOffset);
-  header.name_length = load_be16(data + kNameLengthOffset);
-  header.info_length = load_be16(data + kInfoLengthOffset);
-  if (size < directory_offset(header)) return expected;
-  const std::string name = up_to_zero(data + kHeaderSize + header.info_length, header.name_length);
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-    return expected;
-  }
-  expected.directory = name;
-  expected.info = text(kInfoFileFixedPrefix, sizeof kInfoFileFixedPrefix) +
-                  text(data + kInfoLengthOffset, 2 + header.info_length);
-  const std::size_t entry = entry_size(header.version);
-  const std::size_t size_at = header.version == 2 ? kV2SizeOffset : kV1SizeOffset;
-  std::uint64_t at = data_offset(header);
-  for (std::size_t i = 0; i < header.resource_count && at + entry <= size; ++i) {
-    const std::uint32_t length = load_be32(data + at + size_at);
-    const std::string file = std::memcmp(data + at, kBlankType, kTypeSize) == 0
-                                 ? kBlankTypeFileName
-                                 : up_to_zero(data + at, kTypeSize);
-    at += entry;
-    if (length > size - at) break;
-    const std::string bytes = text(data + at, length);
-    expected.files.emplace(file, bytes);
-    expected.last[file] = bytes;
-    at += length;
-  }
-  return expected;
-}
-
 // The lowest free file descriptor: it moves when a run leaves a file open.
 int lowest_free_descriptor() {
   const int probe = open("/dev/null", O_RDONLY);
@@ -83,7 +29,7 @@ int lowest_free_descriptor() {
 }
 
 // Checks the scratch directory against `expected` and removes the output; "" when all is well.
-std::string check(const Scratch& scratch, const Expected& expected, bool ended) {
+std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool ended) {
   if (std::distance(fs::directory_iterator(scratch.root), {}) != 1) {
     return "an entry beside the scratch directory";
   }
@@ -150,7 +96,8 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
       ftruncate(messages, 0) != 0 || lseek(messages, 0, SEEK_SET) != 0) {
     throw std::runtime_error("cannot read the run's messages");
   }
-  const std::string broken = check(scratch, expect(data, size), run.ended);
+  const std::string broken = check(
+      scratch, expected_output(std::string(reinterpret_cast<const char*>(data), size)), run.ended);
   if (run.broken.empty()) run.broken = broken;
   if (run.broken.empty() && lowest_free_descriptor() != free_before)
     run.broken = "a file left open";

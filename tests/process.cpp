@@ -50,6 +50,19 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
+bool have_strace() {
+  return std::system("strace -V >/dev/null 2>&1") == 0;
+}
+
+Limits traced(const std::string& fault, const std::string& path) {
+  Limits limits;
+  limits.wrapper = {
+      "strace",         "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+      "inject=" + fault};
+  if (!path.empty()) limits.wrapper.insert(limits.wrapper.end(), {"-P", path});
+  return limits;
+}
+
 bool wait_until(const std::function<bool()>& condition) {
   for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
     if (condition()) return true;

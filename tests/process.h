@@ -23,6 +23,12 @@ struct Limits {
   std::vector<std::string> wrapper = {};  // a program, with its options, that starts the run
 };
 
+// Whether strace can be run here (package strace), and a wrapper that has it inject `fault` into
+// the run's calls (those on `path` alone, when given), with LeakSanitizer, which cannot work under
+// ptrace, left out.
+bool have_strace();
+Limits traced(const std::string& fault, const std::string& path = "");
+
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
 // standard input.
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,

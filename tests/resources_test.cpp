@@ -15,64 +15,74 @@ class ResourcesTest : public Sandbox {};
 const std::string kEntryCut = "Couldn't read directory entry";
 const std::string kDataCut = "Not a complete IMP file (resource data cut short)\n";
 
-TEST_F(ResourcesTest, BothVersionsUnpackEveryResourceByteExactly) {
+// The output of `book` that holds RSRC.INF and `resources`.
+Files novel_with(const TestBook& book, const Files& resources) {
+  Files files{{"Novel", "<dir>"}, {"Novel/RSRC.INF", expected_info_file(book)}};
+  for (const auto& [name, bytes] : resources) files["Novel/" + name] = bytes;
+  return files;
+}
+
+std::vector<Row> resource_rows() {
+  std::vector<Row> rows;
   for (std::uint16_t version : {1, 2}) {
-    const TestBook book = sample_book(version);
-    put("book.imp", make_book(book));
-    const Outcome run = impx({"book.imp"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(output(book.name), (Files{
-                                     {"RSRC.INF", expected_info_file(book)},
-                                     {"TEXT", "the later TEXT wins\n"},
-                                     {"DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
-                                     {"EMPT", ""},
-                                     {"PICT", std::string(600, '\x5A')},
-                                     {"TE", "cut type"},
-                                 }))
-        << "version " << version;
+    const TestBook sample = sample_book(version);
+    const std::string v = std::to_string(version), at = sample.name + "/";
+    rows.push_back(book_row("BothVersionsUnpackEveryResourceByteExactlyV" + v, make_book(sample),
+                            "",
+                            {{sample.name, "<dir>"},
+                             {at + "RSRC.INF", expected_info_file(sample)},
+                             {at + "TEXT", "the later TEXT wins\n"},
+                             {at + "DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
+                             {at + "EMPT", ""},
+                             {at + "PICT", std::string(600, '\x5A')},
+                             {at + "TE", "cut type"}}));
+    const TestBook two = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}, version);
+    rows.push_back(book_row("DirectoryCutInsideAnEntryLeavesOnlyTheInfoFileV" + v,
+                            make_book(two).substr(0, data_offset(header_of(two)) - 1), kEntryCut,
+                            novel_with(two, {})));
   }
+  const TestBook none = book_named("Novel"),
+                 two = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}),
+                 long_second =
+                     book_named("Novel", {{"AAAA", "first"}, {"BBBB", std::string(5000, 'b')}}, 1),
+                 empty_type =
+                     book_named("Novel", {{"GOOD", "kept"}, {std::string("\0BCD", 4), "x"}});
+  TestResource large{"LARG", patterned_bytes(3u << 20)}, zero{"ZERO", "the directory says 0"};
+  large.directory_size = 10;
+  zero.directory_size = 0;
+  const TestBook larger = book_named("Novel", {large, zero});
+  // The record says 3 bytes where the directory says 6: the file gets 3 bytes, and the next
+  // record's entry follows right after them.
+  TestResource shorter{"AAAA", "abc"};
+  shorter.directory_size = 6;
+  const TestBook records = book_named("Novel", {shorter, {"BBBB", "second"}}, 1);
+  const std::vector<Row> more = {
+      book_row("NoResourcesLeavesOnlyTheInfoFile", make_book(none), "", novel_with(none, {})),
+      // The first record whole, then 7 bytes of the second record's entry.
+      book_row("RecordCutInsideItsEntryKeepsTheFilesBeforeIt",
+               make_book(two).substr(0, data_offset(header_of(two)) + kEntrySizeV2 + 12), kEntryCut,
+               novel_with(two, {{"AAAA", "first"}})),
+      book_row("ResourceDataCutShortIsRefusedBeforeItsFileIsCreated",
+               make_book(long_second).substr(0, make_book(long_second).size() - 1), kDataCut,
+               novel_with(long_second, {{"AAAA", "first"}})),
+      book_row("RecordLargerThanEveryDirectoryEntryIsCopiedExactly", make_book(larger), "",
+               unpacked("Novel", larger)),
+      book_row("OnlyTheRecordEntryNamesAndSizesTheFile", make_book(records), "",
+               novel_with(records, {{"AAAA", "abc"}, {"BBBB", "second"}})),
+      book_row("EmptyTypeNameFailsToBeCreated", make_book(empty_type),
+               "out: No such file or directory\n", novel_with(empty_type, {{"GOOD", "kept"}})),
+  };
+  rows.insert(rows.end(), more.begin(), more.end());
+  const std::vector<Row> refused = refusals("Hostile", {},
+                                            {{std::string("..\0\0", 4), "..\\x00\\x00"},
+                                             {std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"},
+                                             {"a/b\x1b", "a/b\\x1B"},
+                                             {"/etc", "/etc"},
+                                             {std::string("../\0", 4), "../\\x00"}});
+  rows.insert(rows.end(), refused.begin(), refused.end());
+  return rows;
 }
-
-TEST_F(ResourcesTest, NoResourcesLeavesOnlyTheInfoFile) {
-  put("book.imp", make_book(book_named("Novel")));
-  EXPECT_EQ(impx({"book.imp"}).status, 0);
-  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book_named("Novel"))}}));
-}
-
-TEST_F(ResourcesTest, DirectoryCutInsideAnEntryLeavesOnlyTheInfoFile) {
-  for (std::uint16_t version : {1, 2}) {
-    const TestBook book = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}, version);
-    const std::size_t cut = data_offset(header_of(book)) - 1;
-    put("book.imp", make_book(book).substr(0, cut));
-    const Outcome run = impx({"book.imp"});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.err, kEntryCut + kPrompt);
-    EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}}));
-    remove_tree(work + "/Novel");
-  }
-}
-
-TEST_F(ResourcesTest, RecordCutInsideItsEntryKeepsTheFilesBeforeIt) {
-  const TestBook book = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}});
-  // The first record whole, then 7 bytes of the second record's entry.
-  const std::size_t cut = data_offset(header_of(book)) + kEntrySizeV2 + 5 + 7;
-  put("book.imp", make_book(book).substr(0, cut));
-  const Outcome run = impx({"book.imp"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err, kEntryCut + kPrompt);
-  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}}));
-}
-
-TEST_F(ResourcesTest, ResourceDataCutShortIsRefusedBeforeItsFileIsCreated) {
-  const TestBook book =
-      book_named("Novel", {{"AAAA", "first"}, {"BBBB", std::string(5000, 'b')}}, 1);
-  put("book.imp", make_book(book).substr(0, make_book(book).size() - 1));
-  const Outcome run = impx({"book.imp"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err, kDataCut + kPrompt);
-  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}}));
-}
+INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows()), row_name);
 
 TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory) {
   if (windows_target()) GTEST_SKIP() << "address-space limits are a POSIX matter";
@@ -89,55 +99,6 @@ TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, kDataCut + kPrompt);
   EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}}));
-}
-
-TEST_F(ResourcesTest, RecordLargerThanEveryDirectoryEntryIsCopiedExactly) {
-  const std::string big = patterned_bytes(3u << 20);
-  TestResource large{"LARG", big};
-  large.directory_size = 10;
-  TestResource zero{"ZERO", "data the directory calls empty"};
-  zero.directory_size = 0;
-  const TestBook book = book_named("Novel", {large, zero});
-  put("book.imp", make_book(book));
-  const Outcome run = impx({"book.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("Novel")["LARG"], big);
-  EXPECT_EQ(output("Novel")["ZERO"], "data the directory calls empty");
-}
-
-TEST_F(ResourcesTest, OnlyTheRecordEntryNamesAndSizesTheFile) {
-  // The record says 3 bytes where the directory says 6: the file gets 3 bytes, and the next
-  // record's entry follows right after them.
-  TestResource first{"AAAA", "abc"};
-  first.directory_size = 6;
-  const TestBook book = book_named("Novel", {first, {"BBBB", "second"}}, 1);
-  put("book.imp", make_book(book));
-  EXPECT_EQ(impx({"book.imp"}).status, 0);
-  EXPECT_EQ(output("Novel")["AAAA"], "abc");
-  EXPECT_EQ(output("Novel")["BBBB"], "second");
-}
-
-TEST_F(ResourcesTest, HostileTypeCodesAreRefusedAfterTheFilesBeforeThem) {
-  expect_type_codes_refused({
-      {std::string("..\0\0", 4), "..\\x00\\x00"},
-      {std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"},
-      {"a/b\x1b", "a/b\\x1B"},
-      {"/etc", "/etc"},
-      {std::string("../\0", 4), "../\\x00"},
-  });
-}
-
-TEST_F(ResourcesTest, EmptyTypeNameFailsToBeCreated) {
-  const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {std::string("\0BCD", 4), "x"}});
-  put("book.imp", make_book(book));
-  const Outcome run = impx({"book.imp"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err.substr(0, 5), "out: ");
-  if (!windows_target()) {
-    EXPECT_EQ(run.err, "out: No such file or directory\n" + std::string(kPrompt));
-  }
-  EXPECT_EQ(output("Novel").size(), 2u);
 }
 
 TEST_F(ResourcesTest, FailedWriteIsReported) {

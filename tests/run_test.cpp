@@ -19,10 +19,6 @@ std::filesystem::perms fs_perms(unsigned bits) {
   return static_cast<std::filesystem::perms>(bits);
 }
 
-bool have_strace() {
-  return std::system("strace -V >/dev/null 2>&1") == 0;
-}
-
 TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   const Outcome run = impx({});
   EXPECT_EQ(run.status, 255);
@@ -54,48 +50,101 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   }
 }
 
-TEST_F(RunTest, BareNameUnpacksBesideTheBookAndPrintsNothing) {
-  const TestBook book = book_named("Novel");
-  put("a.imp", make_book(book));
-  const mode_t umask_before = umask(027);
-  const Outcome run = impx({"a.imp"});
-  umask(umask_before);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "");
-  if (!windows_target()) {  // the default permissions, less the umask
-    EXPECT_EQ(std::filesystem::status(work + "/Novel").permissions(), fs_perms(0750));
-    EXPECT_EQ(std::filesystem::status(work + "/Novel/RSRC.INF").permissions(), fs_perms(0640));
+const std::string kExists = "The res directory already exists.  Please delete it first\n";
+const std::string kMissing = "fopen: No such file or directory\n";
+
+// Runs that end as a table says: books in, status, message and the tree afterwards.
+std::vector<Row> run_rows() {
+  const TestBook novel = book_named("Novel"), a = book_named("A"), b = book_named("B"),
+                 c = book_named("C"), odd = book_named("a\\b: \x1b[1m\xE9*?"),
+                 zero = book_named(std::string("Ab\0cd", 5));
+  TestBook v3 = novel;
+  v3.version = 3;
+  const TestBook three = book_named("Three", {}, 2, std::string(300, '\x07')),
+                 largest = book_named("Largest", {}, 2, std::string(65535, '\xA5')),
+                 one = book_named("One", {}, 1, "v1 info");
+  const std::string prefix(
+      "\x00\x01"
+      "BOOKVELT",
+      10);
+  std::vector<Row> rows = {
+      book_row("BareNameUnpacksBesideTheBookAndPrintsNothing", make_book(novel), "",
+               unpacked("Novel", novel)),
+      {"RelativeAndAbsolutePathsUnpackBesideTheBook",
+       {{"books/a.imp", make_book(a)}, {"deep/er/b.imp", make_book(b)}},
+       {"books/a.imp", "{work}/deep/er/b.imp"},
+       "",
+       unpacked("books/A", a) + unpacked("deep/er/B", b)},
+      {"EveryPathIsTakenFromTheStartingDirectory",
+       {{"a.imp", make_book(a)}, {"books/b.imp", make_book(b)}, {"c.imp", make_book(c)}},
+       {"a.imp", "books/b.imp", "c.imp"},
+       "",
+       unpacked("A", a) + unpacked("books/B", b) + unpacked("C", c)},
+      {"EmptyPathReportsFopen", {}, {""}, kMissing, {}},
+      {"MissingBookAfterAGoodOneReportsFopen",
+       {{"a.imp", make_book(a)}},
+       {"a.imp", "missing.imp", "a.imp"},
+       kMissing,
+       unpacked("A", a)},
+      {"ExistingOutputDirectoryIsRefusedAndLeftUntouched",
+       {{"a.imp", make_book(novel)}, {"Novel/RSRC.INF", "old info"}, {"Novel/keep", "kept"}},
+       {"a.imp"},
+       kExists,
+       {}},
+      {"SameBookTwiceFindsTheFirstOnesOutput",
+       {{"a.imp", make_book(a)}},
+       {"a.imp", "a.imp"},
+       kExists,
+       unpacked("A", a)},
+      book_row("ShortHeaderCreatesNothing", make_book(novel).substr(0, 23),
+               "Not an IMP file (couldn't read)\n", {}),
+      book_row("UnknownVersionCreatesNothing", make_book(v3), "Unknown IMP file version 3\n", {}),
+      {"InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock",
+       {{"e.imp", make_book(book_named("Empty", {}, 2, ""))},
+        {"t.imp", make_book(three)},
+        {"l.imp", make_book(largest)},
+        {"o.imp", make_book(one)}},
+       {"e.imp", "t.imp", "l.imp", "o.imp"},
+       "",
+       Files{{"Empty", "<dir>"},
+             {"Empty/RSRC.INF", prefix + std::string(2, '\0')},
+             {"Three", "<dir>"},
+             {"Three/RSRC.INF", prefix + "\x01\x2C" + std::string(300, '\x07')}} +
+           unpacked("Largest", largest) + unpacked("One", one)},
+      book_row("BookNameEndsAtItsFirstZeroByte", make_book(zero), "", unpacked("Ab", zero)),
+      book_row("NamesThatAreFineOnPosixPassUnchanged", make_book(odd), "", unpacked(odd.name, odd),
+               Only::posix),
+  };
+  const std::string with_info = make_book(book_named("Novel", {}, 2, std::string(100, 'i')));
+  for (std::size_t length : {24, 50, 123, 128}) {
+    rows.push_back(book_row("InfoBlockOrNameCutShortAt" + std::to_string(length),
+                            with_info.substr(0, length),
+                            "Not a complete IMP file (info block or name cut short)\n", {}));
   }
-  EXPECT_EQ(everything(), (Files{{"work", "<dir>"},
-                                 {"work/a.imp", make_book(book)},
-                                 {"work/Novel", "<dir>"},
-                                 {"work/Novel/RSRC.INF", expected_info_file(book)}}));
+  const std::vector<Row> refused = refusals("HostileIsRefused",
+                                            {{"", ""},
+                                             {std::string("\0abc", 4), ""},
+                                             {".", "."},
+                                             {"..", ".."},
+                                             {"../evil", "../evil"},
+                                             {"a/b", "a/b"},
+                                             {"/tmp", "/tmp"},
+                                             {"..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy"}},
+                                            {});
+  rows.insert(rows.end(), refused.begin(), refused.end());
+  return rows;
 }
+INSTANTIATE_TEST_SUITE_P(RunTest, Rows, testing::ValuesIn(run_rows()), row_name);
 
-TEST_F(RunTest, RelativeAndAbsolutePathsUnpackBesideTheBook) {
-  put("books/a.imp", make_book(book_named("First")));
-  put("deep/er/b.imp", make_book(book_named("Second")));
-  const Outcome run = impx({"books/a.imp", work + "/deep/er/b.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("books"), (Files{{"a.imp", make_book(book_named("First"))},
-                                    {"First", "<dir>"},
-                                    {"First/RSRC.INF", expected_info_file(book_named("First"))}}));
-  EXPECT_EQ(output("deep/er/Second"),
-            (Files{{"RSRC.INF", expected_info_file(book_named("Second"))}}));
-}
-
-TEST_F(RunTest, EveryPathIsTakenFromTheStartingDirectory) {
-  put("a.imp", make_book(book_named("A")));
-  put("books/b.imp", make_book(book_named("B")));
-  put("c.imp", make_book(book_named("C")));
-  const Outcome run = impx({"a.imp", "books/b.imp", "c.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("A").size(), 1u);
-  EXPECT_EQ(output("books/B").size(), 1u);
-  EXPECT_EQ(output("C").size(), 1u);
+// What is made has the default permissions, less the umask.
+TEST_F(RunTest, OutputHasTheDefaultPermissionsLessTheUmask) {
+  if (windows_target()) GTEST_SKIP() << "permission bits are a POSIX matter";
+  put("a.imp", make_book(book_named("Novel")));
+  const mode_t umask_before = umask(027);
+  EXPECT_EQ(impx({"a.imp"}).status, 0);
+  umask(umask_before);
+  EXPECT_EQ(std::filesystem::status(work + "/Novel").permissions(), fs_perms(0750));
+  EXPECT_EQ(std::filesystem::status(work + "/Novel/RSRC.INF").permissions(), fs_perms(0640));
 }
 
 // The run returns to where it started by a handle, not by name: a starting directory moved away
@@ -164,8 +213,7 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
 // same user's with something in it, such as an earlier book's output.
 TEST_F(RunTest, OutputDirectorySwappedBeforeItIsHeldIsRefused) {
   if (windows_target()) GTEST_SKIP() << "impx.exe makes and holds it in one call";
-  if (std::system("strace -V >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "needs strace (package strace)";
+  if (!have_strace()) GTEST_SKIP() << "needs strace (package strace)";
   const std::string elsewhere = sandbox + "/elsewhere";
   const struct {
     const char* what;
@@ -183,13 +231,7 @@ TEST_F(RunTest, OutputDirectorySwappedBeforeItIsHeldIsRefused) {
       std::filesystem::remove(work + "/Novel");
       swap(elsewhere, work + "/Novel");
     });
-    // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
-    Limits held;
-    held.wrapper = {"strace", "-f",
-                    "-o",     "/dev/null",
-                    "-E",     "ASAN_OPTIONS=detect_leaks=0",
-                    "-e",     "inject=mkdir,mkdirat:delay_exit=300000"};
-    const Outcome run = impx({"a.imp"}, "", held);
+    const Outcome run = impx({"a.imp"}, "", traced("mkdir,mkdirat:delay_exit=300000"));
     swapper.join();
     EXPECT_EQ(run.status, 255) << what;
     EXPECT_EQ(run.err, "Refusing output directory \"Novel\": something else took its place\n" +
@@ -217,7 +259,7 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
     const char* what;
     const TestBook& book;
     std::string path;     // below the run's directory: the file whose calls fail; "" for all
-    std::string inject;   // strace's -e inject= argument
+    std::string inject;   // what strace injects
     bool in_memory;       // the run is in /dev/shm, where the kernel copies large resources
     std::string message;  // "" when the run unpacks the book whole
   } faults[] = {
@@ -240,12 +282,8 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   for (const auto& [what, book, path, inject, in_memory, message] : faults) {
     const std::string directory = in_memory ? make_temp_directory("/dev/shm") : work;
     write_file(directory + "/a.imp", make_book(book));
-    Limits traced;
-    traced.wrapper = {
-        "strace",          "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-        "inject=" + inject};
-    if (!path.empty()) traced.wrapper.insert(traced.wrapper.end(), {"-P", directory + "/" + path});
-    const Outcome run = run_impx({"a.imp"}, directory, "", traced);
+    const Outcome run = run_impx({"a.imp"}, directory, "",
+                                 traced(inject, path.empty() ? "" : directory + "/" + path));
     if (message.empty()) {
       EXPECT_EQ(run.status, 0) << what << ": " << run.err;
       const Files whole{{"RSRC.INF", expected_info_file(book)},
@@ -303,112 +341,6 @@ TEST_F(RunTest, HundredsOfBooksNeedFewDescriptors) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(output("N299").size(), 2u);
-}
-
-TEST_F(RunTest, MissingBookAfterAGoodOneReportsFopen) {
-  put("a.imp", make_book(book_named("A")));
-  EXPECT_EQ(impx({""}).err, "fopen: No such file or directory\n" + std::string(kPrompt));
-  const Outcome run = impx({"a.imp", "missing.imp", "a.imp"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err, "fopen: No such file or directory\n" + std::string(kPrompt));
-  EXPECT_EQ(output("A"), (Files{{"RSRC.INF", expected_info_file(book_named("A"))}}));
-}
-
-TEST_F(RunTest, ExistingOutputDirectoryIsRefusedAndLeftUntouched) {
-  put("a.imp", make_book(book_named("Novel", {}, 2, "new info")));
-  put("Novel/RSRC.INF", "old info");
-  put("Novel/keep", "kept");
-  const Files before = everything();
-  const Outcome run = impx({"a.imp"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.err,
-            "The res directory already exists.  Please delete it first\n" + std::string(kPrompt));
-  EXPECT_EQ(everything(), before);
-
-  // The same book twice in one run: the second finds the first one's output.
-  put("b.imp", make_book(book_named("Other")));
-  const Outcome twice = impx({"b.imp", "b.imp"});
-  EXPECT_EQ(twice.status, 255);
-  EXPECT_EQ(twice.err,
-            "The res directory already exists.  Please delete it first\n" + std::string(kPrompt));
-  EXPECT_EQ(output("Other").size(), 1u);
-}
-
-TEST_F(RunTest, HeaderFailureCreatesNothing) {
-  put("short.imp", make_book(book_named("Novel")).substr(0, 23));
-  TestBook bad = book_named("Novel");
-  bad.version = 3;
-  put("v3.imp", make_book(bad));
-  const Files before = everything();
-  EXPECT_EQ(impx({"short.imp"}).err, "Not an IMP file (couldn't read)\n" + std::string(kPrompt));
-  const Outcome v3 = impx({"v3.imp"});
-  EXPECT_EQ(v3.status, 255);
-  EXPECT_EQ(v3.err, "Unknown IMP file version 3\n" + std::string(kPrompt));
-  EXPECT_EQ(everything(), before);
-}
-
-TEST_F(RunTest, InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock) {
-  const TestBook empty = book_named("Empty", {}, 2, "");
-  const TestBook v2 = book_named("Three", {}, 2, std::string(300, '\x07'));
-  const TestBook largest = book_named("Largest", {}, 2, std::string(65535, '\xA5'));
-  const TestBook v1 = book_named("One", {}, 1, "v1 info");
-  put("empty.imp", make_book(empty));
-  put("three.imp", make_book(v2));
-  put("largest.imp", make_book(largest));
-  put("one.imp", make_book(v1));
-  ASSERT_EQ(impx({"empty.imp", "three.imp", "largest.imp", "one.imp"}).status, 0);
-  EXPECT_EQ(output("Empty")["RSRC.INF"], std::string("\x00\x01"
-                                                     "BOOKVELT\x00\x00",
-                                                     12));
-  const std::string three = output("Three")["RSRC.INF"];
-  ASSERT_EQ(three.size(), 312u);
-  EXPECT_EQ(three.substr(0, 12), std::string("\x00\x01"
-                                             "BOOKVELT\x01\x2C",
-                                             12));
-  EXPECT_EQ(output("Largest")["RSRC.INF"].size(), 65535u + 12);
-  EXPECT_EQ(output("Largest")["RSRC.INF"], expected_info_file(largest));
-  EXPECT_EQ(output("One")["RSRC.INF"], expected_info_file(v1));
-}
-
-TEST_F(RunTest, BookNameEndsAtItsFirstZeroByte) {
-  put("a.imp", make_book(book_named(std::string("Ab\0cd", 5))));
-  ASSERT_EQ(impx({"a.imp"}).status, 0);
-  EXPECT_EQ(output("Ab").size(), 1u);
-}
-
-TEST_F(RunTest, HostileBookNamesAreRefusedBeforeAnythingIsCreated) {
-  expect_book_names_refused({
-      {"", ""},
-      {std::string("\0abc", 4), ""},
-      {".", "."},
-      {"..", ".."},
-      {"../evil", "../evil"},
-      {"a/b", "a/b"},
-      {"/tmp", "/tmp"},
-      {"..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy"},
-  });
-}
-
-TEST_F(RunTest, NamesThatAreFineOnPosixPassUnchanged) {
-  if (windows_target()) GTEST_SKIP() << "Windows refuses these names";
-  const std::string odd = "a\\b: \x1b[1m\xE9*?";
-  put("a.imp", make_book(book_named(odd)));
-  const Outcome run = impx({"a.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(output(odd).size(), 1u);
-}
-
-TEST_F(RunTest, InfoBlockOrNameCutShortIsRefusedBeforeAnythingIsCreated) {
-  const std::string cut = "Not a complete IMP file (info block or name cut short)\n";
-  const std::string book = make_book(book_named("Novel", {}, 2, std::string(100, 'i')));
-  for (std::size_t length : {24, 50, 123, 128}) {
-    put("a.imp", book.substr(0, length));
-    const Files before = everything();
-    const Outcome run = impx({"a.imp"});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.err, cut + kPrompt) << length;
-    EXPECT_EQ(everything(), before);
-  }
 }
 
 TEST_F(RunTest, BookInTheRootHasItsOutputInTheRoot) {

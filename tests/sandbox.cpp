@@ -69,31 +69,102 @@ std::map<std::string, std::string> Sandbox::output(const std::string& directory)
   return tree(work + "/" + directory);
 }
 
-void Sandbox::expect_book_names_refused(const std::vector<Refusal>& names) {
-  for (const auto& [name, shown] : names) {
-    put("a.imp", make_book(book_named(name)));
-    const Files before = everything();
-    const Outcome run = impx({"a.imp"});
-    EXPECT_EQ(run.status, 255) << shown;
-    EXPECT_EQ(run.err,
-              "Refusing book name \"" + shown + "\": it must name one new directory\n" + kPrompt);
-    EXPECT_EQ(everything(), before) << shown;
-  }
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  return out << row.name;
 }
 
-void Sandbox::expect_type_codes_refused(const std::vector<Refusal>& types) {
-  for (const auto& [type, shown] : types) {
-    const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {type, "evil"}});
-    put("a.imp", make_book(book));
-    Files expected = everything();
-    const Outcome run = impx({"a.imp"});
-    EXPECT_EQ(run.status, 255) << shown;
-    EXPECT_EQ(run.err, "Refusing resource type \"" + shown +
-                           "\": it must name one file in the book's directory\n" + kPrompt);
-    expected["work/Novel"] = "<dir>";
-    expected["work/Novel/RSRC.INF"] = expected_info_file(book);
-    expected["work/Novel/GOOD"] = "kept";
-    EXPECT_EQ(everything(), expected) << shown;
-    remove_tree(work + "/Novel");
+Row book_row(const std::string& name, const std::string& bytes, const std::string& message,
+             const Files& added, Only only) {
+  return {name, {{"a.imp", bytes}}, {"a.imp"}, message, added, only};
+}
+
+std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
+                          const std::vector<Refusal>& type_codes, Only only) {
+  std::vector<Row> rows;
+  for (std::size_t i = 0; i < book_names.size(); ++i) {
+    const auto& [bytes, shown] = book_names[i];
+    rows.push_back(book_row(
+        name + "BookName" + std::to_string(i), make_book(book_named(bytes)),
+        "Refusing book name \"" + shown + "\": it must name one new directory\n", {}, only));
   }
+  for (std::size_t i = 0; i < type_codes.size(); ++i) {
+    const auto& [bytes, shown] = type_codes[i];
+    const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {bytes, "evil"}});
+    rows.push_back(book_row(
+        name + "TypeCode" + std::to_string(i), make_book(book),
+        "Refusing resource type \"" + shown + "\": it must name one file in the book's directory\n",
+        unpacked("Novel", book_named("Novel", {{"GOOD", "kept"}})), only));
+  }
+  return rows;
+}
+
+std::string row_name(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
+
+Files unpacked(const std::string& directory, const TestBook& book) {
+  const ExpectedOutput output = expected_output(make_book(book));
+  Files files{{directory, "<dir>"}, {directory + "/RSRC.INF", *output.info}};
+  for (const auto& [name, bytes] : output.last) files[directory + "/" + name] = bytes;
+  return files;
+}
+
+Files operator+(Files files, const Files& more) {
+  files.insert(more.begin(), more.end());
+  return files;
+}
+
+namespace {
+
+// The paths at which two trees differ, with the sizes on each side: trees of large files are
+// too large to be shown whole.
+std::string differences(const Files& seen, const Files& expected) {
+  const auto size = [](const Files& files, const std::string& path) {
+    const auto found = files.find(path);
+    return found == files.end() ? std::string("none") : std::to_string(found->second.size());
+  };
+  std::string text;
+  for (const auto& [path, bytes] : seen + expected) {
+    if (seen.count(path) == 0 || expected.count(path) == 0 || seen.at(path) != expected.at(path)) {
+      text += "  " + path + ": " + size(seen, path) + " bytes seen, " + size(expected, path) +
+              " expected\n";
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST_P(Rows, Run) {
+  const Row& row = GetParam();
+  if (row.only == Only::posix && windows_target()) GTEST_SKIP() << "POSIX's rules";
+  if (row.only == Only::windows && !windows_target()) GTEST_SKIP() << "runs against impx.exe";
+  Files expected{{"work", "<dir>"}};
+  for (const Files* files : {&row.put, &row.added}) {
+    for (const auto& [path, bytes] : *files) {
+      for (std::size_t slash = path.find('/'); slash != std::string::npos;
+           slash = path.find('/', slash + 1)) {
+        expected["work/" + path.substr(0, slash)] = "<dir>";
+      }
+      expected["work/" + path] = bytes;
+    }
+  }
+  for (const auto& [path, bytes] : row.put) {
+    if (bytes == "<dir>") {
+      fs::create_directories(work + "/" + path);
+    } else {
+      put(path, bytes);
+    }
+  }
+  std::vector<std::string> args;
+  for (std::string arg : row.args) {
+    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
+    args.push_back(arg);
+  }
+  const Outcome run = impx(args);
+  EXPECT_EQ(run.status, row.message.empty() ? 0 : 255);
+  EXPECT_EQ(run.err, row.message.empty() ? "" : row.message + kPrompt);
+  EXPECT_EQ(run.out, "");
+  const Files seen = everything();
+  EXPECT_TRUE(seen == expected) << differences(seen, expected);
 }

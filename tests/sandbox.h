@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,12 +41,6 @@ class Sandbox : public testing::Test {
   // The tree below "work/<directory>".
   std::map<std::string, std::string> output(const std::string& directory) const;
 
-  // Runs impx on a book of each name and expects the name refused before anything is created.
-  void expect_book_names_refused(const std::vector<Refusal>& names);
-  // Runs impx on a book whose second resource has each type code and expects the code refused,
-  // with only RSRC.INF and the first resource's file created.
-  void expect_type_codes_refused(const std::vector<Refusal>& types);
-
   // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::string target_path(const std::string& path);
   static const char* const kPrompt;
@@ -53,3 +48,33 @@ class Sandbox : public testing::Test {
   std::string sandbox;
   std::string work;
 };
+
+// Where a row runs: anywhere, or only where the behaviour it holds is that platform's.
+enum class Only { anywhere, posix, windows };
+
+// One run of impx as a table row, in a sandbox of its own: the files put below "work" (paths with
+// '/'), the arguments ("{work}" stands for the work directory's absolute path), and how it ends.
+struct Row {
+  std::string name;  // the test's name, as CTest shows it
+  Files put;         // a file's bytes, or "<dir>"
+  std::vector<std::string> args;
+  std::string message;  // on standard error before the prompt and status -1; "" for success
+  Files added;          // what the run adds below "work": nothing else is changed
+  Only only = Only::anywhere;
+};
+std::ostream& operator<<(std::ostream& out, const Row& row);
+// A row whose run unpacks the one book "a.imp", which holds `bytes`.
+Row book_row(const std::string& name, const std::string& bytes, const std::string& message,
+             const Files& added, Only only = Only::anywhere);
+
+// The rows' fixture; each test file instantiates it with its table, named after its suite.
+class Rows : public Sandbox, public testing::WithParamInterface<Row> {};
+std::string row_name(const testing::TestParamInfo<Row>& info);
+// Rows, named after `name`, that refuse each book name before anything is created, and each type
+// code of a second resource after the first one's file.
+std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
+                          const std::vector<Refusal>& type_codes, Only only = Only::anywhere);
+
+// The tree that a whole run leaves for `book` in `directory` (below "work").
+Files unpacked(const std::string& directory, const TestBook& book);
+Files operator+(Files files, const Files& more);

@@ -64,51 +64,52 @@ TEST_F(WindowsTest, BookInTheRootOfTheCurrentDriveHasItsOutputThere) {
   fs::remove("/" + stem + ".imp");
 }
 
-TEST_F(WindowsTest, BookNamesForDevicesDrivesAndStreamsAreRefused) {
-  expect_book_names_refused({
-      {"CON", "CON"},
-      {"nul.txt", "nul.txt"},
-      {"Com1", "Com1"},
-      {"LPT9 ", "LPT9 "},
-      {"a:b", "a:b"},
-      {"C:", "C:"},
-      {"a\\b", "a\\x5Cb"},
-      {"x|y", "x|y"},
-      {"...", "..."},
-      {"CONOUT$", "CONOUT$"},
-      {"com\xB9", "com\\xB9"},
-  });
+// Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows;
+// names from the book go to the system as bytes in the ANSI code page, as they always have.
+std::vector<Row> windows_rows() {
+  std::vector<Row> rows = refusals("DeviceDriveOrStreamIsRefused",
+                                   {{"CON", "CON"},
+                                    {"nul.txt", "nul.txt"},
+                                    {"Com1", "Com1"},
+                                    {"LPT9 ", "LPT9 "},
+                                    {"a:b", "a:b"},
+                                    {"C:", "C:"},
+                                    {"a\\b", "a\\x5Cb"},
+                                    {"x|y", "x|y"},
+                                    {"...", "..."},
+                                    {"CONOUT$", "CONOUT$"},
+                                    {"com\xB9", "com\\xB9"}},
+                                   {{"COM1", "COM1"},
+                                    {"NUL.", "NUL."},
+                                    {"AUX ", "AUX "},
+                                    {"a:bc", "a:bc"},
+                                    {"<>|?", "<>|?"},
+                                    {"c\\d*", "c\\x5Cd*"},
+                                    {"prn ", "prn "},
+                                    {"\x01"
+                                     "abc",
+                                     "\\x01abc"}},
+                                   Only::windows);
+  const TestBook trimmed = book_named("Trimmed.",
+                                      {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}}),
+                 cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
+  const std::vector<Row> more = {
+      book_row("NamesWindowsOnlyTrimStayInside", make_book(trimmed), "",
+               {{"Trimmed", "<dir>"},
+                {"Trimmed/RSRC.INF", expected_info_file(trimmed)},
+                {"Trimmed/TEXT", "text"},
+                {"Trimmed/abc", "dot"},
+                {"Trimmed/xy", "blanks"}},
+               Only::windows),
+      book_row(
+          "BookNameBytesKeepTheirAnsiMeaning", make_book(cafe), "",
+          {{"Café", "<dir>"}, {"Café/RSRC.INF", expected_info_file(cafe)}, {"Café/TEXT", "text"}},
+          Only::windows),
+  };
+  rows.insert(rows.end(), more.begin(), more.end());
+  return rows;
 }
-
-TEST_F(WindowsTest, TypeCodesForDevicesDrivesAndStreamsAreRefused) {
-  expect_type_codes_refused({
-      {"COM1", "COM1"},
-      {"NUL.", "NUL."},
-      {"AUX ", "AUX "},
-      {"a:bc", "a:bc"},
-      {"<>|?", "<>|?"},
-      {"c\\d*", "c\\x5Cd*"},
-      {"prn ", "prn "},
-      {"\x01"
-       "abc",
-       "\\x01abc"},
-  });
-}
-
-// Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows.
-TEST_F(WindowsTest, NamesWindowsOnlyTrimStayInside) {
-  TestBook book = book_named("Trimmed.", {{"TEXT", "text"}});
-  book.resources.push_back({"abc.", "dot"});
-  book.resources.push_back({"xy  ", "blanks"});
-  put("a.imp", make_book(book));
-  const Outcome run = impx({"a.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("Trimmed"), (Files{{"RSRC.INF", expected_info_file(book)},
-                                      {"TEXT", "text"},
-                                      {"abc", "dot"},
-                                      {"xy", "blanks"}}));
-}
+INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), row_name);
 
 // Patterns are expanded by the program itself; paths from the command line reach the system in
 // UTF-16, whatever their script, and name exactly the file given: never a look-alike that the
@@ -162,14 +163,6 @@ TEST_F(WindowsTest, PathsInAnyScriptNameExactlyTheBookGiven) {
     remove_tree(work);
     fs::create_directory(work);
   }
-}
-
-// Names from the book go to the system as bytes in the ANSI code page, as they always have.
-TEST_F(WindowsTest, BookNameBytesKeepTheirAnsiMeaning) {
-  put("a.imp", make_book(book_named("Caf\xE9", {{"TEXT", "text"}})));
-  const Outcome run = impx({"a.imp"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(output("Café").size(), 2u);
 }
 
 // Under a double-byte code page (932, in a Japanese locale) a name is judged by its characters:
