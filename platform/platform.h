@@ -89,7 +89,8 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length);
 
 // Output files inside `directory`, created for binary writing with the default permissions. A
 // name that exists already is emptied and written again only when it is a file this run made
-// there, reached by no symlink or reparse point, with one link (two records of one type code, or
+// there (by its identity; where no one else may write to the directory, every file in it is this
+// run's), reached by no symlink or reparse point, with one link (two records of one type code, or
 // codes the file system folds together, meet in one file). Anything else under that name is
 // refused: EEXIST, or the system's error for what stands there (a symlink, a directory, a named
 // pipe). The empty name names no file (ENOENT). Each call returns false (or -1), with errno set,
