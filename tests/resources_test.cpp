@@ -1,4 +1,5 @@
 // Resource files: both versions end to end, and books that are cut short or hostile.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -135,58 +136,58 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
 }
 
 // While the run waits for the book (it comes from a pipe), a neighbour plants an entry under a
-// later resource's name, or swaps the output directory for a symlink: nothing outside is touched.
+// later resource's name, or swaps the output directory for a symlink: nothing outside is touched,
+// and only files this run made are written again (the third record's AAAA meets the first's).
 // The output directory is group-writable, so that this run cannot know it alone put files there.
 // (wine takes a symlink for the file it leads to, which is no file this run made.)
 TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
-  const TestBook book = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}});
-  const std::string outside = sandbox + "/outside", novel = work + "/Novel";
+  const TestBook book =
+      book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}, {"AAAA", "again"}});
+  const std::string outside = sandbox + "/outside/BBBB", planted = work + "/Novel/BBBB";
   const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
   const struct {
     const char* what;
-    void (*plant)(const std::string& outside, const std::string& novel);
-    const char* posix_error;  // "" when the run goes on into the directory it made
-    const char* windows_error;
+    int (*plant)(const char* outside, const char* planted);
+    const char* posix_error;    // "" when the run goes on in the directory it made
+    const char* windows_error;  // nullptr where wine has no such entry
   } plants[] = {
-      {"symlink",
-       [](auto& out, auto& at) { symlink((out + "/BBBB").c_str(), (at + "/BBBB").c_str()); },
-       "Too many levels of symbolic links", "File exists"},
-      {"hard link",
-       [](auto& out, auto& at) { link((out + "/BBBB").c_str(), (at + "/BBBB").c_str()); },
-       "File exists", "File exists"},
-      {"directory", [](auto&, auto& at) { mkdir((at + "/BBBB").c_str(), 0700); }, "Is a directory",
+      {"symlink", symlink, "Too many levels of symbolic links", "File exists"},
+      {"hard link", link, "File exists", "File exists"},
+      {"directory", [](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
        "Permission denied"},
-      {"plain file", [](auto&, auto& at) { write_file(at + "/BBBB", "planted"); }, "File exists",
-       "File exists"},
+      {"named pipe", [](const char*, const char* at) { return mkfifo(at, 0600); },
+       "No such device or address", nullptr},
+      {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
+       "File exists", "File exists"},
       {"directory swapped for a symlink",
-       [](auto& out, auto& at) {
-         std::filesystem::rename(at, at + "-moved");
-         std::filesystem::create_directory_symlink(out, at);
+       [](const char* out, const char* at) {
+         const std::filesystem::path novel = std::filesystem::path(at).parent_path();
+         std::filesystem::rename(novel, novel.string() + "-moved");
+         return symlink(std::filesystem::path(out).parent_path().c_str(), novel.c_str());
        },
        "", ""},
   };
   const mode_t umask_before = umask(002);
   for (const auto& [what, plant, posix_error, windows_error] : plants) {
-    const std::string error = windows_target() ? windows_error : posix_error;
-    std::filesystem::create_directory(outside);
-    write_file(outside + "/BBBB", "precious");
+    const char* error = windows_target() ? windows_error : posix_error;
+    if (error == nullptr) continue;
+    put("../outside/BBBB", "precious");
     const Outcome run =
         impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), first_record_end, [&] {
-          if (wait_until([&] { return exists(novel + "/AAAA"); })) plant(outside, novel);
+          if (wait_until([&] { return exists(work + "/Novel/AAAA"); })) {
+            EXPECT_EQ(plant(outside.c_str(), planted.c_str()), 0) << what;
+          }
         });
-    if (error.empty()) {
-      EXPECT_EQ(run.status, 0) << what;
-      EXPECT_EQ(run.err, "") << what;
+    EXPECT_EQ(run.status, *error == '\0' ? 0 : 255) << what;
+    EXPECT_EQ(run.err, *error == '\0' ? "" : "out: " + std::string(error) + "\n" + kPrompt) << what;
+    if (*error == '\0') {
       EXPECT_EQ(
-          tree(novel + "-moved"),
-          (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "first"}, {"BBBB", "second"}}));
-    } else {
-      EXPECT_EQ(run.status, 255) << what;
-      EXPECT_EQ(run.err, "out: " + error + "\n" + kPrompt) << what;
+          output("Novel-moved"),
+          (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "again"}, {"BBBB", "second"}}));
     }
-    EXPECT_EQ(tree(outside), (Files{{"BBBB", "precious"}})) << what;
+    EXPECT_EQ(tree(sandbox + "/outside"), (Files{{"BBBB", "precious"}})) << what;
     remove_tree(work);
-    remove_tree(outside);
+    remove_tree(sandbox + "/outside");
     std::filesystem::create_directory(work);
   }
   umask(umask_before);

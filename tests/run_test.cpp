@@ -208,44 +208,11 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
   }
 }
 
-// Whatever is put in place of the new output directory between its making and its holding
-// (strace holds the run there) is refused, never written into: a symlink, or a directory of the
-// same user's with something in it, such as an earlier book's output.
-TEST_F(RunTest, OutputDirectorySwappedBeforeItIsHeldIsRefused) {
-  if (windows_target()) GTEST_SKIP() << "impx.exe makes and holds it in one call";
-  if (!have_strace()) GTEST_SKIP() << "needs strace (package strace)";
-  const std::string elsewhere = sandbox + "/elsewhere";
-  const struct {
-    const char* what;
-    void (*swap)(const std::string& elsewhere, const std::string& novel);
-  } swaps[] = {
-      {"symlink", [](auto& to, auto& at) { std::filesystem::create_directory_symlink(to, at); }},
-      {"directory", [](auto& from, auto& at) { std::filesystem::rename(from, at); }},
-  };
-  put("a.imp", make_book(book_named("Novel", {{"TEXT", "text"}})));
-  for (const auto& [what, swap] : swaps) {
-    std::filesystem::create_directories(elsewhere);
-    write_file(elsewhere + "/TEXT", "earlier");
-    std::thread swapper([&] {
-      if (!wait_until([&] { return exists(work + "/Novel"); })) return;
-      std::filesystem::remove(work + "/Novel");
-      swap(elsewhere, work + "/Novel");
-    });
-    const Outcome run = impx({"a.imp"}, "", traced("mkdir,mkdirat:delay_exit=300000"));
-    swapper.join();
-    EXPECT_EQ(run.status, 255) << what;
-    EXPECT_EQ(run.err, "Refusing output directory \"Novel\": something else took its place\n" +
-                           std::string(kPrompt))
-        << what;
-    EXPECT_EQ(tree(work + "/Novel"), (Files{{"TEXT", "earlier"}})) << what;
-    remove_tree(work + "/Novel");
-    remove_tree(elsewhere);
-  }
-}
-
 // Faults of the system, injected by strace into the calls on one file, are reported as what they
 // are, never as a book cut short or as another call's fault; where the kernel's copy is refused
-// or fails, read and write copy the resource instead.
+// or fails, read and write copy the resource instead. Whatever is put in place of the new output
+// directory while strace holds the run between its making and its holding is refused, never
+// written into: a symlink, or a directory of the same user's with something in it.
 TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   if (windows_target()) GTEST_SKIP() << "strace injects faults into POSIX calls";
   if (!have_strace()) GTEST_SKIP() << "needs strace (package strace)";
@@ -255,6 +222,10 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   const TestBook twice = book_named("Novel", {{"DUPL", "one"}, {"DUPL", "two"}});
   const TestBook large =
       book_named("Novel", {{"LARG", patterned_bytes(kKernelCopyMin + 4097)}, {"LAST", "last"}});
+  const std::string held = "mkdir,mkdirat:delay_exit=300000",
+                    swapped =
+                        "Refusing output directory \"Novel\": something else took its place\n";
+  using Swap = void (*)(const std::string& earlier, const std::string& novel);
   const struct {
     const char* what;
     const TestBook& book;
@@ -262,6 +233,7 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
     std::string inject;   // what strace injects
     bool in_memory;       // the run is in /dev/shm, where the kernel copies large resources
     std::string message;  // "" when the run unpacks the book whole
+    Swap swap = nullptr;  // what takes the output directory's place once it is made
   } faults[] = {
       {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES", false,
        "mkdir: Permission denied\n"},
@@ -278,23 +250,35 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
       {"the kernel's copy refused", large, "a.imp", "copy_file_range:error=EXDEV", true, ""},
       {"the kernel's copy failing", large, "a.imp", "/^(copy_file_range|sendfile(64)?)$:error=EIO",
        true, ""},
+      {"a symlink in the output directory's place", data, "", held, false, swapped,
+       [](auto& to, auto& at) { std::filesystem::create_directory_symlink(to, at); }},
+      {"a full directory in the output directory's place", data, "", held, false, swapped,
+       [](auto& from, auto& at) { std::filesystem::rename(from, at); }},
   };
-  for (const auto& [what, book, path, inject, in_memory, message] : faults) {
+  for (const auto& [what, book, path, inject, in_memory, message, swap] : faults) {
     const std::string directory = in_memory ? make_temp_directory("/dev/shm") : work;
+    const std::string earlier = sandbox + "/earlier", novel = directory + "/Novel";
     write_file(directory + "/a.imp", make_book(book));
+    std::filesystem::create_directories(earlier);
+    write_file(earlier + "/TEXT", "earlier");
+    std::thread swapper([&, swap = swap] {
+      if (swap == nullptr || !wait_until([&] { return exists(novel); })) return;
+      std::filesystem::remove(novel);
+      swap(earlier, novel);
+    });
     const Outcome run = run_impx({"a.imp"}, directory, "",
                                  traced(inject, path.empty() ? "" : directory + "/" + path));
-    if (message.empty()) {
-      EXPECT_EQ(run.status, 0) << what << ": " << run.err;
-      const Files whole{{"RSRC.INF", expected_info_file(book)},
-                        {"LARG", book.resources[0].data},
-                        {"LAST", "last"}};
-      EXPECT_TRUE(tree(directory + "/Novel") == whole) << what;  // too large to be shown
-    } else {
-      EXPECT_EQ(run.status, 255) << what;
-      EXPECT_EQ(run.err, message + kPrompt) << what;
+    swapper.join();
+    EXPECT_EQ(run.status, message.empty() ? 0 : 255) << what;
+    EXPECT_EQ(run.err, message.empty() ? "" : message + kPrompt) << what;
+    if (message.empty()) {  // too large to be shown
+      EXPECT_TRUE((tree(directory) == unpacked("Novel", book) + Files{{"a.imp", make_book(book)}}));
     }
-    remove_tree(directory + "/Novel");
+    if (swap != nullptr) {
+      EXPECT_EQ(tree(novel), (Files{{"TEXT", "earlier"}})) << what;
+    }
+    remove_tree(novel);
+    remove_tree(earlier);
     if (in_memory) remove_tree(directory);
   }
 }
