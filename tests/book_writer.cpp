@@ -22,20 +22,20 @@ void put_be32(std::string& out, std::uint32_t value) {
 namespace {
 
 // A field of `size` bytes, which a test must give whole: a short one would shift every later field.
-void put_field(std::string& out, const std::string& field, std::size_t size, const char* what) {
-  if (field.size() != size) {
-    throw std::invalid_argument(std::string(what) + " must be " + std::to_string(size) + " bytes");
-  }
+void put_field(std::string& out, const std::string& field, std::size_t size) {
+  if (field.size() != size)
+    throw std::invalid_argument("a field of " + std::to_string(size) + " bytes holds " +
+                                std::to_string(field.size()));
   out += field;
 }
 
 void put_entry(std::string& out, std::uint16_t version, const TestResource& resource,
                std::uint32_t size) {
-  put_field(out, resource.type, kTypeSize, "a type code");
+  put_field(out, resource.type, kTypeSize);
   if (version == 2) {
     put_be32(out, resource.extra_a);
     put_be32(out, size);
-    put_field(out, resource.extra_raw, 4, "extra_raw");
+    put_field(out, resource.extra_raw, 4);
     put_be32(out, resource.extra_b);
   } else {
     put_be16(out, static_cast<std::uint16_t>(resource.extra_a));
@@ -52,8 +52,8 @@ std::uint32_t size_of(const TestResource& resource) {
 std::string make_book(const TestBook& book) {
   std::string out;
   put_be16(out, book.version);
-  put_field(out, book.signature, kSignatureSize, "the signature");
-  put_field(out, book.extra, 8, "the header's extra bytes");
+  put_field(out, book.signature, kSignatureSize);
+  put_field(out, book.extra, 8);
   put_be16(out, book.resource_count.value_or(static_cast<std::uint16_t>(book.resources.size())));
   put_be16(out, book.name_length.value_or(static_cast<std::uint16_t>(book.name.size())));
   put_be16(out, book.info_length.value_or(static_cast<std::uint16_t>(book.info.size())));
@@ -107,7 +107,8 @@ ExpectedOutput expected_output(const std::string& book) {
   ExpectedOutput expected;
   const auto* data = reinterpret_cast<const unsigned char*>(book.data());
   const std::size_t size = book.size();
-  if (size < kHeaderSize || book.compare(kSignatureOffset, kSignatureSize, kSignature) != 0) {
+  if (size < kHeaderSize) {
+    expected.message = "Not an IMP file (couldn't read)\n";
     return expected;
   }
   const ImpHeader header{load_be16(data),
@@ -116,12 +117,19 @@ ExpectedOutput expected_output(const std::string& book) {
                          load_be16(data + kResourceCountOffset),
                          load_be16(data + kNameLengthOffset),
                          load_be16(data + kInfoLengthOffset)};
-  if ((header.version != 1 && header.version != 2) || size < directory_offset(header)) {
+  if (book.compare(kSignatureOffset, kSignatureSize, kSignature) != 0 ||
+      (header.version != 1 && header.version != 2)) {
+    return expected;
+  }
+  if (size < directory_offset(header)) {
+    expected.message = "Not a complete IMP file (info block or name cut short)\n";
     return expected;
   }
   const std::string name =
       up_to_zero(book.data() + kHeaderSize + header.info_length, header.name_length);
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+  // Past a name the system refuses (longer than NAME_MAX), the output is the system's matter.
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.size() > 255) {
     return expected;
   }
   expected.directory = name;
@@ -130,14 +138,24 @@ ExpectedOutput expected_output(const std::string& book) {
                   book.substr(kInfoLengthOffset, 2 + header.info_length);
   const std::size_t entry = entry_size(header.version);
   const std::size_t size_at = header.version == 2 ? kV2SizeOffset : kV1SizeOffset;
+  const char* const entry_cut = "Couldn't read directory entry";
   std::uint64_t at = data_offset(header);
-  for (std::size_t i = 0; i < header.resource_count && at + entry <= size; ++i) {
+  if (size < at) expected.message = entry_cut;  // the directory is read whole first
+  for (std::size_t i = 0; i < header.resource_count && size >= at; ++i) {
+    if (at + entry > size) {
+      expected.message = entry_cut;
+      break;
+    }
     const std::uint32_t length = load_be32(data + at + size_at);
     const std::string file = book.compare(at, kTypeSize, kBlankType) == 0
                                  ? kBlankTypeFileName
                                  : up_to_zero(book.data() + at, kTypeSize);
     at += entry;
-    if (length > size - at) break;
+    if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos) break;
+    if (length > size - at) {
+      expected.message = "Not a complete IMP file (resource data cut short)\n";
+      break;
+    }
     expected.files.emplace(file, book.substr(at, length));
     expected.last[file] = book.substr(at, length);
     at += length;

@@ -55,6 +55,7 @@ struct ExpectedOutput {
   std::optional<std::string> info;                // RSRC.INF, when the book gets that far
   std::multimap<std::string, std::string> files;  // every record whose data is whole
   std::map<std::string, std::string> last;        // the file each name holds after a full run
+  std::string message;  // what a book cut short must end with; "" where that is not told here
 };
 ExpectedOutput expected_output(const std::string& book);
 

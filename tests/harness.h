@@ -1,7 +1,8 @@
 // Unpacking books inside the test or fuzz process, through the real code and a termination
 // routine that unwinds (tests/exit_seam.h), with the checks that matter beyond crashes: nothing is
 // created outside the book's output directory, every output file holds bytes the book holds at
-// that place, a finished run leaves every file it must, and no file handle is left open.
+// that place, a finished run leaves every file it must, a book cut short ends with the message of
+// the part it is cut in, and no file handle is left open.
 #pragma once
 
 #include <cstddef>

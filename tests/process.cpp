@@ -50,19 +50,6 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-bool have_strace() {
-  return std::system("strace -V >/dev/null 2>&1") == 0;
-}
-
-Limits traced(const std::string& fault, const std::string& path) {
-  Limits limits;
-  limits.wrapper = {
-      "strace",         "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-      "inject=" + fault};
-  if (!path.empty()) limits.wrapper.insert(limits.wrapper.end(), {"-P", path});
-  return limits;
-}
-
 bool wait_until(const std::function<bool()>& condition) {
   for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
     if (condition()) return true;
@@ -86,6 +73,15 @@ bool windows_target() {
 
 bool emulated() {
   return runner() != nullptr;
+}
+
+const char* no_address_space_limit() {
+  if (windows_target()) return "address-space limits are a POSIX matter";
+  if (emulated()) return "the limit is smaller than what the emulator needs itself";
+#ifdef __SANITIZE_ADDRESS__
+  return "AddressSanitizer reserves more address space than the limit";
+#endif
+  return nullptr;
 }
 
 namespace {

@@ -23,12 +23,6 @@ struct Limits {
   std::vector<std::string> wrapper = {};  // a program, with its options, that starts the run
 };
 
-// Whether strace can be run here (package strace), and a wrapper that has it inject `fault` into
-// the run's calls (those on `path` alone, when given), with LeakSanitizer, which cannot work under
-// ptrace, left out.
-bool have_strace();
-Limits traced(const std::string& fault, const std::string& path = "");
-
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
 // standard input.
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
@@ -48,6 +42,9 @@ std::string impx_program();
 bool windows_target();
 // True when impx runs under an emulator (IMPX_RUNNER: wine, or qemu-user for another CPU).
 bool emulated();
+// Why the run's address space cannot be limited here (Windows, an emulator or AddressSanitizer,
+// which need more themselves), or nullptr where it can.
+const char* no_address_space_limit();
 
 // Every entry below `root`, by relative path: a file's bytes, or "<dir>" for a directory.
 std::map<std::string, std::string> tree(const std::string& root);

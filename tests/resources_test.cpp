@@ -86,11 +86,7 @@ std::vector<Row> resource_rows() {
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows()), row_name);
 
 TEST_F(ResourcesTest, DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory) {
-  if (windows_target()) GTEST_SKIP() << "address-space limits are a POSIX matter";
-  if (emulated()) GTEST_SKIP() << "the limit is smaller than what the emulator needs itself";
-#ifdef __SANITIZE_ADDRESS__
-  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
-#endif
+  if (const char* why = no_address_space_limit()) GTEST_SKIP() << why;
   TestResource huge{"HUGE", "tiny"};
   huge.directory_size = 0xFFFFFFFF;
   huge.record_size = 0xFFFFFFF0;

@@ -128,21 +128,23 @@ TEST_P(Rows, Run) {
       expected["work/" + path] = bytes;
     }
   }
-  for (const auto& [path, bytes] : row.put) {
-    if (bytes == "<dir>") {
-      fs::create_directories(work + "/" + path);
-    } else {
-      put(path, bytes);
-    }
-  }
+  for (const auto& [path, bytes] : row.put) put(path, bytes);
   std::vector<std::string> args;
   for (std::string arg : row.args) {
     if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
     args.push_back(arg);
   }
+  const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
   const Outcome run = impx(args);
+  umask(umask_before);
   EXPECT_EQ(run.status, row.message.empty() ? 0 : 255);
   EXPECT_EQ(run.err, row.message.empty() ? "" : row.message + kPrompt);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(everything(), expected);
+  // What the run makes has the default permissions, less the umask.
+  for (const auto& [path, bytes] : row.added) {
+    if (windows_target() || row.put.count(path) != 0) continue;
+    const auto mode = fs::status(work + "/" + path).permissions();
+    EXPECT_EQ(mode, static_cast<fs::perms>(bytes == "<dir>" ? 0775 : 0664)) << path;
+  }
 }
