@@ -28,7 +28,6 @@ int _dowildcard = -1;
 
 namespace {
 
-constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);  // the name exists
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Errors as the C runtime reports them, from the system's status of a failed call.
@@ -73,10 +72,10 @@ int errno_of_status(NTSTATUS status) {
 
 // Opens or creates `name` inside the directory `root` in one call, by the handle: the name is
 // looked up in that directory, wherever it now is, never through a path. Letter case folds as
-// in every Windows program. Sets errno and returns nullptr on failure, with `collision` set when
-// the name exists already.
+// in every Windows program. Sets errno and returns nullptr on failure: EEXIST when the name exists
+// already (STATUS_OBJECT_NAME_COLLISION).
 HANDLE open_inside(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                   ULONG disposition, ULONG options, bool* collision = nullptr) {
+                   ULONG disposition, ULONG options) {
   if (name.size() > 0x7FFF) {  // more than a name's length field holds
     errno = ENAMETOOLONG;
     return nullptr;
@@ -91,7 +90,6 @@ HANDLE open_inside(HANDLE root, const std::wstring& name, ACCESS_MASK access, UL
   const NTSTATUS status =
       NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                    share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  if (collision != nullptr) *collision = status == kNameCollision;
   if (status < 0) {
     errno = errno_of_status(status);
     return nullptr;
@@ -144,8 +142,8 @@ std::FILE* open_book(const Path& path, Directory& folder) {
     errno = errno_of_error(GetLastError());
     return nullptr;
   }
-  const bool plain = !file.empty() && is_plain_windows_name(file) && file.back() != L'.' &&
-                     file.back() != L' ' && file.find(L'/') == std::wstring::npos;
+  const bool plain =
+      !file.empty() && is_plain_windows_name(file) && file.back() != L'.' && file.back() != L' ';
   if (!plain) return _wfopen(path.c_str(), L"rb");
   const HANDLE book =
       open_inside(folder.handle, file, FILE_GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -186,12 +184,10 @@ std::string console_text(const Path& text) {
 
 bool make_output_directory(const Directory& folder, const Path& name, Directory& made) {
   // Created and held in one call: there is no moment at which another entry could be reached.
-  bool collision = false;
-  made.handle = open_inside(
-      folder.handle, name,
-      FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll,
-      FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &collision);
-  if (collision) errno = EEXIST;
+  made.handle =
+      open_inside(folder.handle, name,
+                  FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                  kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
   return made.handle != nullptr;
 }
 
@@ -240,15 +236,14 @@ int create_output(Directory& directory, const Path& name) {
   constexpr ACCESS_MASK kAccess = FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES;
   constexpr ULONG kOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
   std::uint64_t id = 0;
-  bool collision = false;
-  HANDLE file = open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_CREATE, kOptions,
-                            &collision);
+  HANDLE file =
+      open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_CREATE, kOptions);
   if (file != nullptr) {
     if (!file_id(file, id)) return closing(file);
     directory.made.push_back(id);
     return descriptor_of(file, _O_WRONLY);
   }
-  if (!collision) return -1;
+  if (errno != EEXIST) return -1;
   // The entry itself, not where a reparse point (a symlink, a junction) leads; and only a file
   // this run made (wine shows the host's symlinks as plain files, but not with this run's IDs).
   file = open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_OPEN, kOptions);

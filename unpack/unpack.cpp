@@ -120,20 +120,19 @@ void unpack_book(std::FILE* stream, const Directory& folder) {
 
   // The book name ends at its first zero byte and must name one new directory right here.
   const char* directory = reinterpret_cast<const char*>(name.get());
+  const auto refuse = [&](const char* message) {
+    std::fprintf(stderr, message, escaped(name.get(), std::strlen(directory)).c_str());
+    exit_with_pause(-1);
+  };
   Path directory_name;
   if (*directory == '\0' || !entry_name(directory, directory_name)) {
-    std::fprintf(stderr, "Refusing book name \"%s\": it must name one new directory\n",
-                 escaped(name.get(), std::strlen(directory)).c_str());
-    exit_with_pause(-1);
+    refuse("Refusing book name \"%s\": it must name one new directory\n");
   }
   Directory output;
   if (!make_output_directory(folder, directory_name, output)) {
     if (errno == EEXIST) fail("The res directory already exists.  Please delete it first\n");
-    if (errno == ENOTEMPTY) {
-      std::fprintf(stderr, "Refusing output directory \"%s\": something else took its place\n",
-                   escaped(name.get(), std::strlen(directory)).c_str());
-      exit_with_pause(-1);
-    }
+    if (errno == ENOTEMPTY)
+      refuse("Refusing output directory \"%s\": something else took its place\n");
     fail_with_error("mkdir");
   }
 
