@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -50,6 +51,29 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
+void feed_pipe(const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
+               std::size_t pause_at, const std::function<void()>& at_pause) {
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
+  int pipe = -1;
+  // Opened without waiting, so that a run that never opens the pipe cannot hold the writer.
+  while ((pipe = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+    if (errno != ENXIO || run_ended) return;
+    usleep(1000);
+  }
+  fcntl(pipe, F_SETFL, 0);
+  const auto write_all = [pipe](const char* data, std::size_t size) {
+    for (ssize_t written = 0; size > 0; data += written, size -= static_cast<std::size_t>(written)) {
+      if ((written = write(pipe, data, size)) <= 0) return false;
+    }
+    return true;
+  };
+  if (write_all(bytes.data(), pause_at)) {
+    at_pause();
+    write_all(bytes.data() + pause_at, bytes.size() - pause_at);
+  }
+  close(pipe);
+}
+
 bool wait_until(const std::function<bool()>& condition) {
   for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
     if (condition()) return true;
@@ -85,6 +109,8 @@ const char* no_address_space_limit() {
 }
 
 namespace {
+
+constexpr int kRunDeadlineMs = 120000;
 
 Outcome run_once(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& input, const Limits& limits, const std::string& program) {
@@ -132,8 +158,11 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
     _exit(127);
   }
   int wait_status = 0;
-  while (waitpid(child, &wait_status, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  for (int waited = 0;; ++waited, usleep(1000)) {
+    const pid_t ended = waitpid(child, &wait_status, WNOHANG);
+    if (ended == child) break;
+    if (ended < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+    if (waited == kRunDeadlineMs) kill(child, SIGKILL);
   }
   Outcome run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);

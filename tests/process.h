@@ -2,6 +2,8 @@
 // is never a terminal.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,10 +26,16 @@ struct Limits {
 };
 
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
-// standard input.
+// standard input. A run still going after two minutes is killed (status 128 + SIGKILL).
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& input = "", const Limits& limits = {},
                  const std::string& program = "");
+
+// Writes `bytes` into the named pipe `fifo` once a reader has opened it: the first `pause_at`
+// bytes, then `at_pause()`, then the rest. Gives up, writing nothing, once `run_ended` is true
+// before any reader came; a reader that goes away early ends the writing too.
+void feed_pipe(const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
+               std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
 
 // Waits up to ten seconds for `condition` to hold; false if it never does.
 bool wait_until(const std::function<bool()>& condition);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -173,12 +174,14 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
     Outcome run;
     if (while_opening) {
       ASSERT_EQ(mkfifo((work + "/books/a.imp").c_str(), 0600), 0);
+      std::atomic<bool> ended{false};
       std::thread writer([&] {
-        wait_until([&] { return blocked_opening_a_fifo(work); });
+        if (!wait_until([&] { return ended || blocked_opening_a_fifo(work); }) || ended) return;
         swap();
-        write_file(work + "/moved/a.imp", make_book(book_named("Novel")));
+        feed_pipe(work + "/moved/a.imp", make_book(book_named("Novel")), ended);
       });
       run = impx({"books/a.imp"});
+      ended = true;
       writer.join();
     } else {
       run = impx_reading_pipe({"books/a.imp"}, "books/a.imp", make_book(book_named("Novel")), 0,
@@ -247,8 +250,9 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
     write_file(directory + "/a.imp", make_book(book));
     std::filesystem::create_directories(earlier);
     write_file(earlier + "/TEXT", "earlier");
+    std::atomic<bool> ended{false};
     std::thread swapper([&, swap = swap] {
-      if (swap == nullptr || !wait_until([&] { return exists(novel); })) return;
+      if (swap == nullptr || !wait_until([&] { return ended || exists(novel); }) || ended) return;
       std::filesystem::remove(novel);
       swap(earlier, novel);
     });
@@ -262,6 +266,7 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
                    "inject=" + inject}};
     if (!path.empty()) traced.wrapper.insert(traced.wrapper.end(), {"-P", directory + "/" + path});
     const Outcome run = run_impx({"a.imp"}, directory, "", traced);
+    ended = true;
     swapper.join();
     EXPECT_EQ(run.status, message.empty() ? 0 : 255) << what;
     EXPECT_EQ(run.err, message.empty() ? "" : message + kPrompt) << what;

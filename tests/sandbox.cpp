@@ -48,15 +48,10 @@ Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const s
                                    const std::function<void()>& at_pause) {
   const std::string path = work + "/" + fifo;
   if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-  std::thread writer([&] {
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, pause_at, stream);
-    std::fflush(stream);
-    at_pause();
-    std::fwrite(bytes.data() + pause_at, 1, bytes.size() - pause_at, stream);
-    std::fclose(stream);
-  });
+  std::atomic<bool> ended{false};
+  std::thread writer([&] { feed_pipe(path, bytes, ended, pause_at, at_pause); });
   const Outcome run = impx(args);
+  ended = true;
   writer.join();
   return run;
 }

@@ -31,8 +31,7 @@ class Sandbox : public testing::Test {
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
                const Limits& limits = {});
   // Runs impx with `args` while another thread writes `bytes` into the named pipe `fifo` (below
-  // "work"), made for the run: the first `pause_at` bytes, then `at_pause()`, then the rest. The
-  // pipe opens once impx opens it, so `at_pause` always runs after that.
+  // "work"), made for the run (see feed_pipe), so `at_pause` always runs after impx opened it.
   Outcome impx_reading_pipe(
       const std::vector<std::string>& args, const std::string& fifo, const std::string& bytes,
       std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
