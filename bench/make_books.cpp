@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/book_writer.h"
+#include "tests/files.h"
 
 namespace {
 

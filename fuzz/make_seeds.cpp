@@ -2,6 +2,7 @@
 #include <string>
 
 #include "tests/book_writer.h"
+#include "tests/files.h"
 #include "unpack/unpack.h"
 
 int main(int argc, char** argv) {

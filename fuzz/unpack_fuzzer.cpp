@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/book_writer.h"
+#include "tests/files.h"
 #include "tests/harness.h"
 
 namespace {

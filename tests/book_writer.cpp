@@ -1,12 +1,5 @@
 #include "tests/book_writer.h"
 
-#include "unpack/unpack.h"
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <stdexcept>
 
 void put_be16(std::string& out, std::uint16_t value) {
@@ -31,7 +24,7 @@ void put_field(std::string& out, const std::string& field, std::size_t size) {
 
 void put_entry(std::string& out, std::uint16_t version, const TestResource& resource,
                std::uint32_t size) {
-  put_field(out, resource.type, kTypeSize);
+  put_field(out, resource.type, layout::kTypeSize);
   if (version == 2) {
     put_be32(out, resource.extra_a);
     put_be32(out, size);
@@ -52,7 +45,7 @@ std::uint32_t size_of(const TestResource& resource) {
 std::string make_book(const TestBook& book) {
   std::string out;
   put_be16(out, book.version);
-  put_field(out, book.signature, kSignatureSize);
+  put_field(out, book.signature, 8);
   put_field(out, book.extra, 8);
   put_be16(out, book.resource_count.value_or(static_cast<std::uint16_t>(book.resources.size())));
   put_be16(out, book.name_length.value_or(static_cast<std::uint16_t>(book.name.size())));
@@ -79,88 +72,10 @@ TestBook book_named(const std::string& name, std::vector<TestResource> resources
   return book;
 }
 
-ImpHeader header_of(const TestBook& book) {
-  const std::string bytes = make_book(book);
-  const auto* stored = reinterpret_cast<const unsigned char*>(bytes.data());
-  ImpHeader header{};
-  header.version = book.version;
-  header.resource_count = load_be16(stored + kResourceCountOffset);
-  header.name_length = load_be16(stored + kNameLengthOffset);
-  header.info_length = load_be16(stored + kInfoLengthOffset);
-  return header;
-}
-
-std::string expected_info_file(const TestBook& book) {
-  return *expected_output(make_book(book)).info;
-}
-
-namespace {
-
-// The bytes up to the first zero byte, at most `size` of them.
-std::string up_to_zero(const char* bytes, std::size_t size) {
-  return std::string(bytes, std::find(bytes, bytes + size, '\0'));
-}
-
-}  // namespace
-
-ExpectedOutput expected_output(const std::string& book) {
-  ExpectedOutput expected;
-  const auto* data = reinterpret_cast<const unsigned char*>(book.data());
-  const std::size_t size = book.size();
-  if (size < kHeaderSize) {
-    expected.message = "Not an IMP file (couldn't read)\n";
-    return expected;
-  }
-  const ImpHeader header{load_be16(data),
-                         {},
-                         {},
-                         load_be16(data + kResourceCountOffset),
-                         load_be16(data + kNameLengthOffset),
-                         load_be16(data + kInfoLengthOffset)};
-  if (book.compare(kSignatureOffset, kSignatureSize, kSignature) != 0 ||
-      (header.version != 1 && header.version != 2)) {
-    return expected;
-  }
-  if (size < directory_offset(header)) {
-    expected.message = "Not a complete IMP file (info block or name cut short)\n";
-    return expected;
-  }
-  const std::string name =
-      up_to_zero(book.data() + kHeaderSize + header.info_length, header.name_length);
-  // Past a name the system refuses (longer than NAME_MAX), the output is the system's matter.
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.size() > 255) {
-    return expected;
-  }
-  expected.directory = name;
-  expected.info = std::string(reinterpret_cast<const char*>(kInfoFileFixedPrefix),
-                              sizeof kInfoFileFixedPrefix) +
-                  book.substr(kInfoLengthOffset, 2 + header.info_length);
-  const std::size_t entry = entry_size(header.version);
-  const std::size_t size_at = header.version == 2 ? kV2SizeOffset : kV1SizeOffset;
-  const char* const entry_cut = "Couldn't read directory entry";
-  std::uint64_t at = data_offset(header);
-  if (size < at) expected.message = entry_cut;  // the directory is read whole first
-  for (std::size_t i = 0; i < header.resource_count && size >= at; ++i) {
-    if (at + entry > size) {
-      expected.message = entry_cut;
-      break;
-    }
-    const std::uint32_t length = load_be32(data + at + size_at);
-    const std::string file = book.compare(at, kTypeSize, kBlankType) == 0
-                                 ? kBlankTypeFileName
-                                 : up_to_zero(book.data() + at, kTypeSize);
-    at += entry;
-    if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos) break;
-    if (length > size - at) {
-      expected.message = "Not a complete IMP file (resource data cut short)\n";
-      break;
-    }
-    expected.files.emplace(file, book.substr(at, length));
-    expected.last[file] = book.substr(at, length);
-    at += length;
-  }
-  return expected;
+std::size_t data_offset_of(const TestBook& book) {
+  return layout::kHeaderSize + book.info_length.value_or(book.info.size()) +
+         book.name_length.value_or(book.name.size()) +
+         book.resource_count.value_or(book.resources.size()) * layout::entry_size(book.version);
 }
 
 TestBook sample_book(std::uint16_t version) {
@@ -186,30 +101,3 @@ std::string patterned_bytes(std::size_t size) {
   return bytes;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string make_temp_directory(const std::string& base) {
-  const std::filesystem::path parent =
-      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path made = parent / ("impx-test-" + std::to_string(random()));
-    if (std::filesystem::create_directory(made)) return made.string();  // false when it exists
-  }
-  throw std::runtime_error("cannot make a temporary directory in " + parent.string());
-}
-
-void remove_tree(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}

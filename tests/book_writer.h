@@ -1,15 +1,45 @@
-// A small book writer for tests, the fuzz seeds, the benchmark and the sample book. It writes
-// the layout by hand, apart from the reader's code, and lets a test declare sizes and counts
-// that disagree with the bytes that follow.
+// A small book writer for tests, the fuzz seeds, the benchmark and the sample book. It states the
+// format's facts itself, once, apart from the product's headers, so that the tests read the
+// format a second time and a wrong constant in the product cannot pass a test built with it.
+// A test may declare sizes and counts that disagree with the bytes that follow.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "bookfile/bookfile.h"
+// The book file, every number big-endian: a 24-byte header (version, "BOOKVELT", 8 extra bytes,
+// resource count, name length, info length), the info block, the name, the directory of entries,
+// then a record per resource: an entry and its data. An entry is 20 bytes in version 2 (type,
+// extra_a, size, 4 raw bytes, extra_b) and 10 in version 1 (type, a 16-bit extra_a, size).
+// "RSRC.INF" is the info block behind 0x00 0x01, "BOOKVELT" and the stored info length; the type
+// of four blanks is written as "DATA.FRK".
+namespace layout {
+constexpr std::size_t kHeaderSize = 24;
+constexpr std::size_t kSignatureAt = 2;
+constexpr std::size_t kCountAt = 18;
+constexpr std::size_t kNameLengthAt = 20;
+constexpr std::size_t kInfoLengthAt = 22;
+constexpr std::size_t kTypeSize = 4;
+constexpr std::size_t kEntrySizeV1 = 10;
+constexpr std::size_t kEntrySizeV2 = 20;
+constexpr std::size_t kSizeAtV1 = 6;
+constexpr std::size_t kSizeAtV2 = 8;
+constexpr char kSignature[] = "BOOKVELT";
+constexpr char kInfoFileName[] = "RSRC.INF";
+constexpr char kBlankType[] = "    ";
+constexpr char kBlankTypeFileName[] = "DATA.FRK";
+// The info file's first ten bytes, for books of either version.
+const std::string kInfoFilePrefix("\x00\x01"
+                                  "BOOKVELT",
+                                  10);
+
+constexpr std::size_t entry_size(std::uint16_t version) {
+  return version == 2 ? kEntrySizeV2 : kEntrySizeV1;
+}
+}  // namespace layout
 
 struct TestResource {
   std::string type;  // the four type bytes
@@ -37,27 +67,13 @@ struct TestBook {
 TestBook book_named(const std::string& name, std::vector<TestResource> resources = {},
                     std::uint16_t version = 2, const std::string& info = "info");
 
-// The header `book` stores, as the reader fills it.
-ImpHeader header_of(const TestBook& book);
-
 void put_be16(std::string& out, std::uint16_t value);
 void put_be32(std::string& out, std::uint32_t value);
 
 std::string make_book(const TestBook& book);
 
-// The bytes "RSRC.INF" must hold for `book`.
-std::string expected_info_file(const TestBook& book);
-
-// What a book may leave behind, read from its bytes apart from the unpacker, by POSIX's rules
-// for names.
-struct ExpectedOutput {
-  std::string directory;                          // "" when no output directory may be created
-  std::optional<std::string> info;                // RSRC.INF, when the book gets that far
-  std::multimap<std::string, std::string> files;  // every record whose data is whole
-  std::map<std::string, std::string> last;        // the file each name holds after a full run
-  std::string message;  // what a book cut short must end with; "" where that is not told here
-};
-ExpectedOutput expected_output(const std::string& book);
+// Where `book`'s data region starts, after its directory, by the counts it stores.
+std::size_t data_offset_of(const TestBook& book);
 
 // A book of either version with every feature: info block, blank type, empty resource,
 // duplicate type codes (the later one wins), a type cut by a zero byte.
@@ -66,11 +82,3 @@ TestBook sample_book(std::uint16_t version);
 // `size` bytes in a pattern that does not repeat at short strides, so that bytes copied from the
 // wrong place show.
 std::string patterned_bytes(std::size_t size);
-
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& bytes);
-
-// A fresh empty directory for one test below `base` (the system's temporary directory when ""),
-// removed again by the caller's `remove_tree`.
-std::string make_temp_directory(const std::string& base = "");
-void remove_tree(const std::string& path);

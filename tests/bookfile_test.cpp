@@ -22,7 +22,7 @@ BookStream stream_of(const std::string& bytes) {
 std::string header_bytes(std::uint16_t version, const std::string& signature) {
   TestBook book = book_named("Novel", {}, version);
   book.signature = signature;
-  return make_book(book).substr(0, kHeaderSize);
+  return make_book(book).substr(0, layout::kHeaderSize);
 }
 
 // What `read` prints when it ends the run with -1, or "" when it returns.

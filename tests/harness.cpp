@@ -13,7 +13,8 @@
 
 #include "bookfile/bookfile.h"
 #include "platform/platform.h"
-#include "tests/book_writer.h"
+#include "tests/files.h"
+#include "tests/oracle.h"
 #include "tests/exit_seam.h"
 #include "unpack/unpack.h"
 
@@ -21,11 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The lowest free file descriptor: it moves when a run leaves a file open.
-int lowest_free_descriptor() {
-  const int probe = open("/dev/null", O_RDONLY);
-  close(probe);
-  return probe;
+// How many file descriptors the process holds: one more after a run that left a file open.
+std::ptrdiff_t open_descriptors() {
+  const char* const listing = fs::exists("/proc/self/fd") ? "/proc/self/fd" : "/dev/fd";
+  return std::distance(fs::directory_iterator(listing), {});
 }
 
 // Checks the scratch directory against `expected` and removes the output; "" when all is well.
@@ -44,14 +44,14 @@ std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool e
       const std::string file_name = file.path().filename().string();
       if (file.is_directory()) return "a directory inside the output: " + file_name;
       const std::string& bytes = seen[file_name] = read_file(file.path());
-      if (file_name == kInfoFileName && expected.info && bytes == *expected.info) continue;
+      if (file_name == layout::kInfoFileName && expected.info && bytes == *expected.info) continue;
       const auto range = expected.files.equal_range(file_name);
       bool found = false;
       for (auto it = range.first; it != range.second && !found; ++it) found = it->second == bytes;
       if (!found) return "bytes the book does not hold there in " + file_name;
     }
     // After success the output holds RSRC.INF and, for each name, the last record's data.
-    if (!ended && (seen.erase(kInfoFileName) != 1 || seen != expected.last)) {
+    if (!ended && (seen.erase(layout::kInfoFileName) != 1 || seen != expected.last)) {
       return "not RSRC.INF and each name's last record after success";
     }
     fs::remove_all(entry.path());
@@ -63,7 +63,7 @@ std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool e
 }  // namespace
 
 Scratch make_scratch() {
-  const std::string root = make_temp_directory(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
+  const std::string root = make_temp_directory(memory_folder());
   Scratch scratch{root, root + "/scratch", root + "/scratch/book.imp", std::tmpfile()};
   fs::create_directory(scratch.directory);
   return scratch;
@@ -76,7 +76,7 @@ void remove_scratch(const Scratch& scratch) {
 
 InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, std::size_t size) {
   if (chdir(scratch.directory.c_str()) != 0) throw std::runtime_error("cannot enter the scratch");
-  const int free_before = lowest_free_descriptor();
+  const std::ptrdiff_t open_before = open_descriptors();
   InProcessRun run{false, "", ""};
   const int saved_stderr = dup(2);
   dup2(fileno(scratch.messages), 2);
@@ -104,7 +104,7 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
   if (run.broken.empty() && !expected.message.empty() && run.message != expected.message) {
     run.broken = "the message \"" + run.message + "\", not \"" + expected.message + "\"";
   }
-  if (run.broken.empty() && lowest_free_descriptor() != free_before)
+  if (run.broken.empty() && open_descriptors() != open_before)
     run.broken = "a file left open";
   return run;
 }

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "tests/book_writer.h"
+#include "tests/files.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tests/book_writer.h"
+#include "tests/files.h"
 
 namespace fs = std::filesystem;
 
@@ -54,14 +54,11 @@ std::string without_carriage_returns(const std::string& text) {
 void feed_pipe(const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
                std::size_t pause_at, const std::function<void()>& at_pause) {
   std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
-  int pipe = -1;
-  // Opened without waiting, so that a run that never opens the pipe cannot hold the writer.
-  while ((pipe = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-    if (errno != ENXIO || run_ended) return;
-    usleep(1000);
-  }
-  fcntl(pipe, F_SETFL, 0);
-  const auto write_all = [pipe](const char* data, std::size_t size) {
+  // A blocking open, as wine's reader does not wait for a writer: the bytes must be there first.
+  const int pipe = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  if (pipe < 0) return;
+  const auto write_all = [&](const char* data, std::size_t size) {
+    if (run_ended) return false;
     for (ssize_t written = 0; size > 0; data += written, size -= static_cast<std::size_t>(written)) {
       if ((written = write(pipe, data, size)) <= 0) return false;
     }
@@ -72,6 +69,12 @@ void feed_pipe(const std::string& fifo, const std::string& bytes, const std::ato
     write_all(bytes.data() + pause_at, bytes.size() - pause_at);
   }
   close(pipe);
+}
+
+void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended) {
+  run_ended = true;
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (reader >= 0) close(reader);
 }
 
 bool wait_until(const std::function<bool()>& condition) {

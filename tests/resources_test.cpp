@@ -16,13 +16,6 @@ class ResourcesTest : public Sandbox {};
 const std::string kEntryCut = "Couldn't read directory entry";
 const std::string kDataCut = "Not a complete IMP file (resource data cut short)\n";
 
-// The output of `book` that holds RSRC.INF and `resources`.
-Files novel_with(const TestBook& book, const Files& resources) {
-  Files files{{"Novel", "<dir>"}, {"Novel/RSRC.INF", expected_info_file(book)}};
-  for (const auto& [name, bytes] : resources) files["Novel/" + name] = bytes;
-  return files;
-}
-
 std::vector<Row> resource_rows() {
   std::vector<Row> rows;
   for (std::uint16_t version : {1, 2}) {
@@ -39,8 +32,8 @@ std::vector<Row> resource_rows() {
                              {at + "TE", "cut type"}}));
     const TestBook two = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}, version);
     rows.push_back(book_row("DirectoryCutInsideAnEntryLeavesOnlyTheInfoFileV" + v,
-                            make_book(two).substr(0, data_offset(header_of(two)) - 1), kEntryCut,
-                            novel_with(two, {})));
+                            make_book(two).substr(0, data_offset_of(two) - 1), kEntryCut,
+                            unpacked("Novel", two, Files{})));
   }
   const TestBook none = book_named("Novel"),
                  two = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}),
@@ -58,20 +51,20 @@ std::vector<Row> resource_rows() {
   shorter.directory_size = 6;
   const TestBook records = book_named("Novel", {shorter, {"BBBB", "second"}}, 1);
   const std::vector<Row> more = {
-      book_row("NoResourcesLeavesOnlyTheInfoFile", make_book(none), "", novel_with(none, {})),
+      book_row("NoResourcesLeavesOnlyTheInfoFile", make_book(none), "", unpacked("Novel", none, Files{})),
       // The first record whole, then 7 bytes of the second record's entry.
       book_row("RecordCutInsideItsEntryKeepsTheFilesBeforeIt",
-               make_book(two).substr(0, data_offset(header_of(two)) + kEntrySizeV2 + 12), kEntryCut,
-               novel_with(two, {{"AAAA", "first"}})),
+               make_book(two).substr(0, data_offset_of(two) + layout::kEntrySizeV2 + 12), kEntryCut,
+               unpacked("Novel", two, Files{{"AAAA", "first"}})),
       book_row("ResourceDataCutShortIsRefusedBeforeItsFileIsCreated",
                make_book(long_second).substr(0, make_book(long_second).size() - 1), kDataCut,
-               novel_with(long_second, {{"AAAA", "first"}})),
+               unpacked("Novel", long_second, Files{{"AAAA", "first"}})),
       book_row("RecordLargerThanEveryDirectoryEntryIsCopiedExactly", make_book(larger), "",
                unpacked("Novel", larger)),
       book_row("OnlyTheRecordEntryNamesAndSizesTheFile", make_book(records), "",
-               novel_with(records, {{"AAAA", "abc"}, {"BBBB", "second"}})),
+               unpacked("Novel", records, Files{{"AAAA", "abc"}, {"BBBB", "second"}})),
       book_row("EmptyTypeNameFailsToBeCreated", make_book(empty_type),
-               "out: No such file or directory\n", novel_with(empty_type, {{"GOOD", "kept"}})),
+               "out: No such file or directory\n", unpacked("Novel", empty_type, Files{{"GOOD", "kept"}})),
   };
   rows.insert(rows.end(), more.begin(), more.end());
   const std::vector<Row> refused = refusals("Hostile", {},
@@ -120,7 +113,7 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   huge.directory_size = huge.record_size = 0xFFFFFFFF;
   const TestBook book = book_named("Novel", {huge, {"LAST", "last"}});
   const std::string bytes = make_book(book);
-  const std::size_t hole_at = data_offset(header_of(book)) + kEntrySizeV2;
+  const std::size_t hole_at = data_offset_of(book) + layout::kEntrySizeV2;
   put("book.imp", bytes.substr(0, hole_at));
   std::filesystem::resize_file(work + "/book.imp", hole_at + 0xFFFFFFFFull);
   std::ofstream(work + "/book.imp", std::ios::binary | std::ios::app) << bytes.substr(hole_at);
@@ -140,7 +133,7 @@ TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
   const TestBook book =
       book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}, {"AAAA", "again"}});
   const std::string outside = sandbox + "/outside/BBBB", planted = work + "/Novel/BBBB";
-  const std::size_t first_record_end = data_offset(header_of(book)) + kEntrySizeV2 + 5;
+  const std::size_t first_record_end = data_offset_of(book) + layout::kEntrySizeV2 + 5;
   const struct {
     const char* what;
     int (*plant)(const char* outside, const char* planted);

@@ -181,7 +181,7 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
         feed_pipe(work + "/moved/a.imp", make_book(book_named("Novel")), ended);
       });
       run = impx({"books/a.imp"});
-      ended = true;
+      release_pipe(work + "/moved/a.imp", ended);
       writer.join();
     } else {
       run = impx_reading_pipe({"books/a.imp"}, "books/a.imp", make_book(book_named("Novel")), 0,

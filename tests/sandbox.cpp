@@ -51,7 +51,7 @@ Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const s
   std::atomic<bool> ended{false};
   std::thread writer([&] { feed_pipe(path, bytes, ended, pause_at, at_pause); });
   const Outcome run = impx(args);
-  ended = true;
+  release_pipe(path, ended);
   writer.join();
   return run;
 }
@@ -97,10 +97,13 @@ std::string row_name(const testing::TestParamInfo<Row>& info) {
   return info.param.name;
 }
 
-Files unpacked(const std::string& directory, const TestBook& book) {
+Files unpacked(const std::string& directory, const TestBook& book,
+               const std::optional<Files>& resources) {
   const ExpectedOutput output = expected_output(make_book(book));
-  Files files{{directory, "<dir>"}, {directory + "/RSRC.INF", *output.info}};
-  for (const auto& [name, bytes] : output.last) files[directory + "/" + name] = bytes;
+  Files files{{directory, "<dir>"}, {directory + "/" + layout::kInfoFileName, *output.info}};
+  for (const auto& [name, bytes] : resources.value_or(Files(output.last.begin(), output.last.end()))) {
+    files[directory + "/" + name] = bytes;
+  }
   return files;
 }
 

@@ -6,12 +6,15 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/book_writer.h"
+#include "tests/files.h"
+#include "tests/oracle.h"
 #include "tests/process.h"
 
 // A tree by relative path: a file's bytes, or "<dir>" for a directory.
@@ -74,6 +77,8 @@ std::string row_name(const testing::TestParamInfo<Row>& info);
 std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
                           const std::vector<Refusal>& type_codes, Only only = Only::anywhere);
 
-// The tree that a whole run leaves for `book` in `directory` (below "work").
-Files unpacked(const std::string& directory, const TestBook& book);
+// The tree that a whole run leaves for `book` in `directory` (below "work"): "RSRC.INF" and each
+// name's last record, or only the `resources` given, by name.
+Files unpacked(const std::string& directory, const TestBook& book,
+               const std::optional<Files>& resources = std::nullopt);
 Files operator+(Files files, const Files& more);

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "tests/book_writer.h"
+#include "tests/files.h"
 #include "tests/harness.h"
 #include "unpack/unpack.h"
 
@@ -57,7 +58,7 @@ TEST_F(InProcess, LargeResourceIsCopiedWholeOrRefused) {
   const std::string big = patterned_bytes(kKernelCopyMin + 4097);
   const TestBook book = book_named("Large", {{"SMAL", "small"}, {"LARG", big}, {"LAST", "last"}});
   const std::string whole = make_book(book);
-  const std::size_t large_data = whole.size() - 4 - kEntrySizeV2 - big.size();
+  const std::size_t large_data = whole.size() - 4 - layout::kEntrySizeV2 - big.size();
   expect_whole_and_cut(book,
                        {whole.size() - 1, large_data + big.size(), large_data + big.size() - 1,
                         large_data + kKernelCopyMin, large_data + 1});
