@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <thread>
 
 #include "tests/sandbox.h"
@@ -245,7 +246,11 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
        [](auto& from, auto& at) { std::filesystem::rename(from, at); }},
   };
   for (const auto& [what, book, path, inject, in_memory, message, swap] : faults) {
-    const std::string directory = in_memory ? make_temp_directory("/dev/shm") : work;
+    if (in_memory && memory_folder().empty()) {
+      std::cout << "not run: " << what << " (needs a writable /dev/shm, where the kernel copies)\n";
+      continue;
+    }
+    const std::string directory = in_memory ? make_temp_directory(memory_folder()) : work;
     const std::string earlier = sandbox + "/earlier", novel = directory + "/Novel";
     write_file(directory + "/a.imp", make_book(book));
     std::filesystem::create_directories(earlier);
