@@ -100,4 +100,3 @@ std::string patterned_bytes(std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 7);
   return bytes;
 }
-

@@ -32,9 +32,10 @@ constexpr char kInfoFileName[] = "RSRC.INF";
 constexpr char kBlankType[] = "    ";
 constexpr char kBlankTypeFileName[] = "DATA.FRK";
 // The info file's first ten bytes, for books of either version.
-const std::string kInfoFilePrefix("\x00\x01"
-                                  "BOOKVELT",
-                                  10);
+const std::string kInfoFilePrefix(
+    "\x00\x01"
+    "BOOKVELT",
+    10);
 
 constexpr std::size_t entry_size(std::uint16_t version) {
   return version == 2 ? kEntrySizeV2 : kEntrySizeV1;

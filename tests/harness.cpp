@@ -13,9 +13,9 @@
 
 #include "bookfile/bookfile.h"
 #include "platform/platform.h"
+#include "tests/exit_seam.h"
 #include "tests/files.h"
 #include "tests/oracle.h"
-#include "tests/exit_seam.h"
 #include "unpack/unpack.h"
 
 namespace fs = std::filesystem;
@@ -104,7 +104,6 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
   if (run.broken.empty() && !expected.message.empty() && run.message != expected.message) {
     run.broken = "the message \"" + run.message + "\", not \"" + expected.message + "\"";
   }
-  if (run.broken.empty() && open_descriptors() != open_before)
-    run.broken = "a file left open";
+  if (run.broken.empty() && open_descriptors() != open_before) run.broken = "a file left open";
   return run;
 }

@@ -14,7 +14,8 @@ std::string up_to_zero(const char* bytes, std::size_t size) {
 
 std::uint32_t be(const std::string& bytes, std::size_t at, std::size_t size) {
   std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  for (std::size_t i = 0; i < size; ++i)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
   return value;
 }
 

@@ -51,15 +51,17 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-void feed_pipe(const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
-               std::size_t pause_at, const std::function<void()>& at_pause) {
+void feed_pipe(const std::string& fifo, const std::string& bytes,
+               const std::atomic<bool>& run_ended, std::size_t pause_at,
+               const std::function<void()>& at_pause) {
   std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
   // A blocking open, as wine's reader does not wait for a writer: the bytes must be there first.
   const int pipe = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
   if (pipe < 0) return;
   const auto write_all = [&](const char* data, std::size_t size) {
     if (run_ended) return false;
-    for (ssize_t written = 0; size > 0; data += written, size -= static_cast<std::size_t>(written)) {
+    for (ssize_t written = 0; size > 0;
+         data += written, size -= static_cast<std::size_t>(written)) {
       if ((written = write(pipe, data, size)) <= 0) return false;
     }
     return true;

@@ -36,8 +36,9 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
 // Once the run that should have read it has ended, `release_pipe` sets `run_ended` and lets a
 // writer that still waits for its reader go on, find none and write nothing, so that no test
 // waits on a tool that never opened the pipe.
-void feed_pipe(const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
-               std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
+void feed_pipe(
+    const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
+    std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
 void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended);
 
 // Waits up to ten seconds for `condition` to hold; false if it never does.

@@ -68,27 +68,34 @@ std::ostream& operator<<(std::ostream& out, const Row& row) {
   return out << row.name;
 }
 
-Row book_row(const std::string& name, const std::string& bytes, const std::string& message,
-             const Files& added, Only only) {
-  return {name, {{"a.imp", bytes}}, {"a.imp"}, message, added, only};
+RowRun book_run(const std::string& bytes, const std::string& message, const Files& added) {
+  return {{{"a.imp", bytes}}, {"a.imp"}, message, added};
 }
 
 std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
                           const std::vector<Refusal>& type_codes, Only only) {
   std::vector<Row> rows;
   for (std::size_t i = 0; i < book_names.size(); ++i) {
-    const auto& [bytes, shown] = book_names[i];
-    rows.push_back(book_row(
-        name + "BookName" + std::to_string(i), make_book(book_named(bytes)),
-        "Refusing book name \"" + shown + "\": it must name one new directory\n", {}, only));
+    rows.push_back({name + "BookName" + std::to_string(i),
+                    [refusal = book_names[i]] {
+                      return book_run(make_book(book_named(refusal.first)),
+                                      "Refusing book name \"" + refusal.second +
+                                          "\": it must name one new directory\n",
+                                      {});
+                    },
+                    only});
   }
   for (std::size_t i = 0; i < type_codes.size(); ++i) {
-    const auto& [bytes, shown] = type_codes[i];
-    const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {bytes, "evil"}});
-    rows.push_back(book_row(
-        name + "TypeCode" + std::to_string(i), make_book(book),
-        "Refusing resource type \"" + shown + "\": it must name one file in the book's directory\n",
-        unpacked("Novel", book_named("Novel", {{"GOOD", "kept"}})), only));
+    rows.push_back(
+        {name + "TypeCode" + std::to_string(i),
+         [refusal = type_codes[i]] {
+           const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {refusal.first, "evil"}});
+           return book_run(make_book(book),
+                           "Refusing resource type \"" + refusal.second +
+                               "\": it must name one file in the book's directory\n",
+                           unpacked("Novel", book, Files{{"GOOD", "kept"}}));
+         },
+         only});
   }
   return rows;
 }
@@ -101,7 +108,8 @@ Files unpacked(const std::string& directory, const TestBook& book,
                const std::optional<Files>& resources) {
   const ExpectedOutput output = expected_output(make_book(book));
   Files files{{directory, "<dir>"}, {directory + "/" + layout::kInfoFileName, *output.info}};
-  for (const auto& [name, bytes] : resources.value_or(Files(output.last.begin(), output.last.end()))) {
+  for (const auto& [name, bytes] :
+       resources.value_or(Files(output.last.begin(), output.last.end()))) {
     files[directory + "/" + name] = bytes;
   }
   return files;
@@ -110,39 +118,4 @@ Files unpacked(const std::string& directory, const TestBook& book,
 Files operator+(Files files, const Files& more) {
   files.insert(more.begin(), more.end());
   return files;
-}
-
-TEST_P(Rows, Run) {
-  const Row& row = GetParam();
-  if (row.only == Only::posix && windows_target()) GTEST_SKIP() << "POSIX's rules";
-  if (row.only == Only::windows && !windows_target()) GTEST_SKIP() << "runs against impx.exe";
-  Files expected{{"work", "<dir>"}};
-  for (const Files* files : {&row.put, &row.added}) {
-    for (const auto& [path, bytes] : *files) {
-      for (std::size_t slash = path.find('/'); slash != std::string::npos;
-           slash = path.find('/', slash + 1)) {
-        expected["work/" + path.substr(0, slash)] = "<dir>";
-      }
-      expected["work/" + path] = bytes;
-    }
-  }
-  for (const auto& [path, bytes] : row.put) put(path, bytes);
-  std::vector<std::string> args;
-  for (std::string arg : row.args) {
-    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
-    args.push_back(arg);
-  }
-  const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
-  const Outcome run = impx(args);
-  umask(umask_before);
-  EXPECT_EQ(run.status, row.message.empty() ? 0 : 255);
-  EXPECT_EQ(run.err, row.message.empty() ? "" : row.message + kPrompt);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(everything(), expected);
-  // What the run makes has the default permissions, less the umask.
-  for (const auto& [path, bytes] : row.added) {
-    if (windows_target() || row.put.count(path) != 0) continue;
-    const auto mode = fs::status(work + "/" + path).permissions();
-    EXPECT_EQ(mode, static_cast<fs::perms>(bytes == "<dir>" ? 0775 : 0664)) << path;
-  }
 }

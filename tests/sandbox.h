@@ -54,20 +54,25 @@ class Sandbox : public testing::Test {
 // Where a row runs: anywhere, or only where the behaviour it holds is that platform's.
 enum class Only { anywhere, posix, windows };
 
-// One run of impx as a table row, in a sandbox of its own: the files put below "work" (paths with
-// '/'), the arguments ("{work}" stands for the work directory's absolute path), and how it ends.
-struct Row {
-  std::string name;  // the test's name, as CTest shows it
-  Files put;         // a file's bytes, or "<dir>"
+// One run of impx: the files put below "work" (paths with '/'), the arguments ("{work}" stands for
+// the work directory's absolute path), and how it ends.
+struct RowRun {
+  Files put;  // a file's bytes, or "<dir>"
   std::vector<std::string> args;
   std::string message;  // on standard error before the prompt and status -1; "" for success
   Files added;          // what the run adds below "work": nothing else is changed
+};
+// A run that unpacks the one book "a.imp", which holds `bytes`.
+RowRun book_run(const std::string& bytes, const std::string& message, const Files& added);
+
+// A table row, run in a sandbox of its own. Its run is made when the row's test runs, so that no
+// test builds the books of every other row first.
+struct Row {
+  std::string name;  // the test's name, as CTest shows it
+  std::function<RowRun()> run;
   Only only = Only::anywhere;
 };
 std::ostream& operator<<(std::ostream& out, const Row& row);
-// A row whose run unpacks the one book "a.imp", which holds `bytes`.
-Row book_row(const std::string& name, const std::string& bytes, const std::string& message,
-             const Files& added, Only only = Only::anywhere);
 
 // The rows' fixture; each test file instantiates it with its table, named after its suite.
 class Rows : public Sandbox, public testing::WithParamInterface<Row> {};

@@ -90,21 +90,28 @@ std::vector<Row> windows_rows() {
                                      "abc",
                                      "\\x01abc"}},
                                    Only::windows);
-  const TestBook trimmed = book_named("Trimmed.",
-                                      {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}}),
-                 cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
   const std::vector<Row> more = {
-      book_row("NamesWindowsOnlyTrimStayInside", make_book(trimmed), "",
-               {{"Trimmed", "<dir>"},
-                {"Trimmed/RSRC.INF", expected_info_file(trimmed)},
-                {"Trimmed/TEXT", "text"},
-                {"Trimmed/abc", "dot"},
-                {"Trimmed/xy", "blanks"}},
-               Only::windows),
-      book_row(
-          "BookNameBytesKeepTheirAnsiMeaning", make_book(cafe), "",
-          {{"Café", "<dir>"}, {"Café/RSRC.INF", expected_info_file(cafe)}, {"Café/TEXT", "text"}},
-          Only::windows),
+      {"NamesWindowsOnlyTrimStayInside",
+       [] {
+         const TestBook trimmed =
+             book_named("Trimmed.", {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}});
+         return book_run(make_book(trimmed), "",
+                         {{"Trimmed", "<dir>"},
+                          {"Trimmed/RSRC.INF", expected_info_file(trimmed)},
+                          {"Trimmed/TEXT", "text"},
+                          {"Trimmed/abc", "dot"},
+                          {"Trimmed/xy", "blanks"}});
+       },
+       Only::windows},
+      {"BookNameBytesKeepTheirAnsiMeaning",
+       [] {
+         const TestBook cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
+         return book_run(make_book(cafe), "",
+                         {{"Café", "<dir>"},
+                          {"Café/RSRC.INF", expected_info_file(cafe)},
+                          {"Café/TEXT", "text"}});
+       },
+       Only::windows},
   };
   rows.insert(rows.end(), more.begin(), more.end());
   return rows;
