@@ -2,15 +2,24 @@
 // standard error and ends the run here; none returns an error to its caller.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 
 // Ends the process with `status`. A non-zero status first prints "Press any key to continue..."
 // and waits for one line on standard input (at most 18 characters are taken).
 [[noreturn]] void exit_with_pause(int status);
 
-// Prints `message` exactly as given and ends the run with -1.
-[[noreturn]] inline void fail(const char* message) {
-  std::fputs(message, stderr);
+// Prints the message that `format` and its arguments make, as printf would, and ends the run
+// with -1.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+[[noreturn]] inline void
+fail(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
   exit_with_pause(-1);
 }
 

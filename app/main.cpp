@@ -1,4 +1,5 @@
 // impx: unpacks each book file named on the command line into a new directory beside it.
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -14,14 +15,14 @@ int IMPX_MAIN(int argc, PathChar** argv) {
   std::set_new_handler([] { fail("Out of memory\n"); });
   if (argc < 2) {
     const std::string program = argc > 0 ? console_text(argv[0]) : "impx";
-    std::fprintf(stderr, "Usage: %s <impfile1>...<impfilen>\n", program.c_str());
-    exit_with_pause(-1);
+    fail("Usage: %s <impfile1>...<impfilen>\n", program.c_str());
   }
   // Every path is taken relative to the directory the run starts in, which stays the working
   // directory: each book's output is made through the folder it was read from, held meanwhile.
   for (int i = 1; i < argc; ++i) {
     Directory folder;
-    std::FILE* book = open_book(argv[i], folder);
+    if (argv[i][0] == 0) errno = ENOENT;  // the empty path names no file, not the folder
+    std::FILE* book = argv[i][0] == 0 ? nullptr : open_book(argv[i], folder);
     if (book == nullptr) fail_with_error("fopen");
     unpack_book(book, folder);
   }

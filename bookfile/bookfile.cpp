@@ -17,14 +17,12 @@ void read_header(std::FILE* book, ImpHeader& header) {
     const auto* signature = reinterpret_cast<const unsigned char*>(header.signature);
     const std::size_t shown = static_cast<std::size_t>(
         std::find(signature, signature + kSignatureSize, '\0') - signature);
-    std::fprintf(stderr, "Not an IMP file (bad sig %s%s)\n", escaped(signature, shown).c_str(),
-                 std::string(kSignatureSize - shown, ' ').c_str());
-    exit_with_pause(-1);
+    fail("Not an IMP file (bad sig %s%s)\n", escaped(signature, shown).c_str(),
+         std::string(kSignatureSize - shown, ' ').c_str());
   }
   header.version = load_be16(bytes);
   if (header.version != 1 && header.version != 2) {
-    std::fprintf(stderr, "Unknown IMP file version %u\n", static_cast<unsigned>(header.version));
-    exit_with_pause(-1);
+    fail("Unknown IMP file version %u\n", static_cast<unsigned>(header.version));
   }
   std::memcpy(header.extra, bytes + kHeaderExtraOffset, sizeof header.extra);
   header.resource_count = load_be16(bytes + kResourceCountOffset);

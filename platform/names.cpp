@@ -1,5 +1,5 @@
-// The rules for paths and names that every host tests: the directory part of a path and the names
-// a file system entry may take, on POSIX and on Windows.
+// The rules for paths and names that every host tests: the folder of a path and the names a file
+// system entry may take, on POSIX and on Windows.
 #include <cstring>
 #include <cwchar>
 
@@ -7,12 +7,12 @@
 
 namespace {
 
-template <typename Char>
-std::basic_string<Char> directory_part_before(const std::basic_string<Char>& path,
-                                              std::size_t separator, std::size_t root_length) {
-  if (separator == std::basic_string<Char>::npos) return {};
+template <typename String>
+SplitPath<String> split_at(const String& path, std::size_t separator, std::size_t root_length) {
+  if (separator == String::npos) return {String(), path};
   // The separator of a root stays: "/" and "C:\" name the root, "" and "C:" do not.
-  return path.substr(0, separator < root_length ? separator + 1 : separator);
+  return {path.substr(0, separator < root_length ? separator + 1 : separator),
+          path.substr(separator + 1)};
 }
 
 bool is_drive_letter(wchar_t c) {
@@ -43,15 +43,39 @@ bool is_device_name(const std::wstring& name) {
 
 }  // namespace
 
-std::string posix_directory_part(const std::string& path) {
-  return directory_part_before(path, path.rfind('/'), 1);
+SplitPath<std::string> split_posix_path(const std::string& path) {
+  return split_at(path, path.rfind('/'), 1);
 }
+
+namespace {
+
+// How far the root of a Windows path reaches, its last separator included: "C:\", "\", "\\?\C:\"
+// and "\\.\C:\", "\\server\share\" and "\\?\UNC\server\share\"; 2 for the drive-relative "C:".
+std::size_t windows_root_length(const std::wstring& path) {
+  // The end of the component that starts at `from`, its separator included.
+  const auto past_component = [&](std::size_t from) {
+    const std::size_t separator = path.find(L'\\', from);
+    return separator == std::wstring::npos ? path.size() : separator + 1;
+  };
+  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == L':';
+  if (has_drive) return path.size() >= 3 && path[2] == L'\\' ? 3 : 2;
+  if (path.compare(0, 2, L"\\\\") != 0) return path.compare(0, 1, L"\\") == 0 ? 1 : 0;
+  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) {
+    std::wstring unc = path.substr(4, 4);
+    for (wchar_t& c : unc) c = ascii_upper(c);
+    // A device path names a drive, a UNC share or another device (a volume's GUID name).
+    if (unc == L"UNC\\") return past_component(past_component(8));
+    return past_component(4);
+  }
+  return past_component(past_component(2));  // a UNC path: server, then share
+}
+
+}  // namespace
 
 // Splitting the UTF-16 form on the wide backslash never mistakes the second byte of a character
 // in a multi-byte code page (0x5C in Shift-JIS) for a separator.
-std::wstring windows_directory_part(const std::wstring& path) {
-  const bool has_drive = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == L':';
-  return directory_part_before(path, path.rfind(L'\\'), has_drive ? 3 : 1);
+SplitPath<std::wstring> split_windows_path(const std::wstring& path) {
+  return split_at(path, path.rfind(L'\\'), windows_root_length(path));
 }
 
 bool is_plain_posix_name(const char* name) {

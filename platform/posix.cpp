@@ -49,20 +49,24 @@ T closing(int descriptor, T result) {
   return result;
 }
 
-// Whether the directory behind `descriptor` holds nothing but "." and "..".
-bool is_empty_directory(int descriptor) {
+// Sets `empty` to whether the directory behind `descriptor` holds nothing but "." and "..";
+// false, with errno set, when it cannot be listed.
+bool list_as_empty(int descriptor, bool& empty) {
   const int listed = dup(descriptor);
   DIR* stream = listed >= 0 ? fdopendir(listed) : nullptr;
   if (stream == nullptr) return closing(listed, false);
-  bool empty = true;
+  empty = true;
+  errno = 0;
   while (const dirent* entry = readdir(stream)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       empty = false;
       break;
     }
   }
+  const int error = errno;
   closedir(stream);
-  return empty;
+  errno = error;
+  return error == 0;
 }
 
 }  // namespace
@@ -71,14 +75,10 @@ Directory::~Directory() {
   if (descriptor >= 0) close(descriptor);
 }
 
+// The book is opened relative to its folder, held meanwhile, so the folder it is read from is the
+// folder its output goes to, whatever is renamed.
 std::FILE* open_book(const Path& path, Directory& folder) {
-  if (path.empty()) {
-    errno = ENOENT;  // the empty path names no file
-    return nullptr;
-  }
-  const std::string directory = posix_directory_part(path);
-  const std::size_t slash = path.rfind('/');
-  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto [directory, file] = split_posix_path(path);
   folder.descriptor = open(directory.empty() ? "." : directory.c_str(), kHoldFolder);
   if (folder.descriptor < 0) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
@@ -88,10 +88,15 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream != nullptr ? stream : closing(book, stream);
 }
 
-bool read_input_byte(char& byte) {
+bool input_is_terminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
+
+std::size_t read_input(char* bytes, std::size_t size) {
   for (;;) {
-    const ssize_t got = read(STDIN_FILENO, &byte, 1);
-    if (got >= 0 || errno != EINTR) return got == 1;
+    const ssize_t got = read(STDIN_FILENO, bytes, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return 0;
   }
 }
 
@@ -104,25 +109,27 @@ std::string console_text(const Path& text) {
   return text;
 }
 
-bool make_output_directory(const Directory& folder, const Path& name, Directory& made) {
-  if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) return false;
-  // Between the making and the opening a neighbour may have put something else under the name;
-  // only a directory that holds nothing can be the one just made (or one as good).
+// The directory is made with the default permissions, then opened without following a symlink:
+// between the two a neighbour may have put something else under the name, and only a directory
+// that holds nothing can be the one just made (or one as good), whoever owns it.
+Making make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+  if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) {
+    return errno == EEXIST ? Making::exists : Making::failed;
+  }
   made.descriptor =
       openat(folder.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (made.descriptor < 0) {
-    if (errno == ELOOP || errno == ENOTDIR) errno = ENOTEMPTY;
-    return false;
+    return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
   }
   struct stat status;
-  if (fstat(made.descriptor, &status) != 0) return false;
-  if (!is_empty_directory(made.descriptor)) {
-    errno = ENOTEMPTY;
-    return false;
+  bool empty = false;
+  if (fstat(made.descriptor, &status) != 0 || !list_as_empty(made.descriptor, empty)) {
+    return Making::failed;
   }
+  if (!empty) return Making::taken;
   // Only this run's user can put entries in its own directory that no group or other may write.
   made.others_may_write = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
-  return true;
+  return Making::made;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -132,11 +139,12 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
   return true;
 }
 
+// Output files are created exclusively, never through a symlink. A name that exists already is
+// emptied and written again only when it is a regular file with one link that this run made there
+// (by its inode number; where no one else may write to the directory, every file in it is this
+// run's): two records of one type code, or codes the file system folds together, meet in one
+// file. Anything else is refused: EEXIST, or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
-  if (name.empty()) {
-    errno = ENOENT;  // the empty name names no file
-    return -1;
-  }
   const int at = directory.descriptor;
   const int file =
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -127,13 +127,7 @@ Directory::~Directory() {
 // A last component that Windows would read as more than a name (a '/', a drive, a trailing dot)
 // is opened by the whole path, as given, and its output goes to the folder of the directory part.
 std::FILE* open_book(const Path& path, Directory& folder) {
-  if (path.empty()) {
-    errno = ENOENT;  // the empty path names no file
-    return nullptr;
-  }
-  const std::wstring directory = windows_directory_part(path);
-  const std::size_t separator = path.rfind(L'\\');
-  const std::wstring file = separator == std::wstring::npos ? path : path.substr(separator + 1);
+  const auto [directory, file] = split_windows_path(path);
   folder.handle =
       CreateFileW(directory.empty() ? L"." : directory.c_str(), FILE_TRAVERSE, kShareAll, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -154,8 +148,15 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream;
 }
 
-bool read_input_byte(char& byte) {
-  return _read(0, &byte, 1) == 1;
+// A console in line-input mode hands over the typed line whole, as a terminal does.
+bool input_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+std::size_t read_input(char* bytes, std::size_t size) {
+  const int got = _read(0, bytes, static_cast<unsigned>(size));
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 // Windows raises neither signal: a failed write returns its error.
@@ -182,13 +183,14 @@ std::string console_text(const Path& text) {
   return converted;
 }
 
-bool make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+Making make_output_directory(const Directory& folder, const Path& name, Directory& made) {
   // Created and held in one call: there is no moment at which another entry could be reached.
   made.handle =
       open_inside(folder.handle, name,
                   FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                   kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
-  return made.handle != nullptr;
+  if (made.handle != nullptr) return Making::made;
+  return errno == EEXIST ? Making::exists : Making::failed;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -228,11 +230,10 @@ int closing(HANDLE file) {
 
 }  // namespace
 
+// Output files are created in one call, never through a reparse point. A name that exists
+// already is emptied and written again only when it is a file with one link whose file ID is one
+// this run made there; anything else is refused with EEXIST.
 int create_output(Directory& directory, const Path& name) {
-  if (name.empty()) {
-    errno = ENOENT;  // the empty name names no file
-    return -1;
-  }
   constexpr ACCESS_MASK kAccess = FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES;
   constexpr ULONG kOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
   std::uint64_t id = 0;

@@ -4,24 +4,49 @@
 
 namespace {
 
-TEST(DirectoryPart, PosixSplitsAtTheLastSlashAndKeepsTheRoot) {
-  EXPECT_EQ(posix_directory_part("a.imp"), "");
-  EXPECT_EQ(posix_directory_part("books/a.imp"), "books");
-  EXPECT_EQ(posix_directory_part("/x/y/a.imp"), "/x/y");
-  EXPECT_EQ(posix_directory_part("/a.imp"), "/");
-  EXPECT_EQ(posix_directory_part("a\\b.imp"), "");
+TEST(SplitPath, PosixSplitsAtTheLastSlashAndKeepsTheRoot) {
+  const struct {
+    std::string path, folder, file;
+  } paths[] = {
+      {"a.imp", "", "a.imp"},   {"books/a.imp", "books", "a.imp"}, {"/x/y/a.imp", "/x/y", "a.imp"},
+      {"/a.imp", "/", "a.imp"}, {"a\\b.imp", "", "a\\b.imp"},      {"books/", "books", ""},
+  };
+  for (const auto& [path, folder, file] : paths) {
+    const SplitPath<std::string> split = split_posix_path(path);
+    EXPECT_EQ(split.folder, folder) << path;
+    EXPECT_EQ(split.file, file) << path;
+  }
 }
 
-TEST(DirectoryPart, WindowsSplitsAtTheLastBackslashAndKeepsTheRoot) {
-  EXPECT_EQ(windows_directory_part(L"a.imp"), L"");
-  EXPECT_EQ(windows_directory_part(L"books\\a.imp"), L"books");
-  EXPECT_EQ(windows_directory_part(L"C:\\books\\a.imp"), L"C:\\books");
-  EXPECT_EQ(windows_directory_part(L"C:\\a.imp"), L"C:\\");
-  EXPECT_EQ(windows_directory_part(L"\\a.imp"), L"\\");
-  EXPECT_EQ(windows_directory_part(L"books/a.imp"), L"");
-  // Characters whose code-page bytes hold 0x5C, and the full-width backslash, are no separators.
-  EXPECT_EQ(windows_directory_part(L"books\\a\u8868.imp"), L"books");
-  EXPECT_EQ(windows_directory_part(L"a\uFF3Cb.imp"), L"");
+// Every root keeps its separator: a drive's, the current drive's, a device path's to a drive, and
+// a share's, plainly or as a device path. Characters whose code-page bytes hold 0x5C, and the
+// full-width backslash, are no separators.
+TEST(SplitPath, WindowsSplitsAtTheLastBackslashAndKeepsTheRoot) {
+  const struct {
+    std::wstring path, folder, file;
+  } paths[] = {
+      {L"a.imp", L"", L"a.imp"},
+      {L"books\\a.imp", L"books", L"a.imp"},
+      {L"C:\\books\\a.imp", L"C:\\books", L"a.imp"},
+      {L"C:\\a.imp", L"C:\\", L"a.imp"},
+      {L"C:a.imp", L"", L"C:a.imp"},
+      {L"\\a.imp", L"\\", L"a.imp"},
+      {L"\\\\?\\R:\\good.imp", L"\\\\?\\R:\\", L"good.imp"},
+      {L"\\\\.\\R:\\good.imp", L"\\\\.\\R:\\", L"good.imp"},
+      {L"\\\\?\\R:\\books\\good.imp", L"\\\\?\\R:\\books", L"good.imp"},
+      {L"\\\\server\\share\\a.imp", L"\\\\server\\share\\", L"a.imp"},
+      {L"\\\\server\\share\\books\\a.imp", L"\\\\server\\share\\books", L"a.imp"},
+      {L"\\\\?\\UNC\\server\\share\\a.imp", L"\\\\?\\UNC\\server\\share\\", L"a.imp"},
+      {L"\\\\?\\unc\\server\\share\\x\\a.imp", L"\\\\?\\unc\\server\\share\\x", L"a.imp"},
+      {L"books/a.imp", L"", L"books/a.imp"},
+      {L"books\\a\u8868.imp", L"books", L"a\u8868.imp"},
+      {L"a\uFF3Cb.imp", L"", L"a\uFF3Cb.imp"},
+  };
+  for (const auto& [path, folder, file] : paths) {
+    const SplitPath<std::wstring> split = split_windows_path(path);
+    EXPECT_EQ(split.folder, folder) << testing::PrintToString(path);
+    EXPECT_EQ(split.file, file) << testing::PrintToString(path);
+  }
 }
 
 TEST(PlainName, PosixRefusesOnlyDotsAndSlashes) {

@@ -150,6 +150,7 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
          close(piped[1]) != 0 || dup2(piped[0], 0) < 0)) {
       _exit(126);
     }
+    if (limits.input_terminal >= 0 && dup2(limits.input_terminal, 0) < 0) _exit(126);
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
       signal(signal_number, SIG_DFL);
     }

@@ -23,6 +23,7 @@ struct Limits {
   bool dead_stderr = false;               // standard error is a pipe whose reader has gone
   bool input_from_pipe = false;           // standard input is a pipe holding the input, not a file
   std::vector<std::string> wrapper = {};  // a program, with its options, that starts the run
+  int input_terminal = -1;                // a terminal's side to be standard input, when not -1
 };
 
 // Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its

@@ -1,4 +1,5 @@
 // The command line, the run control and the output directory, seen from outside the process.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,31 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
     const Outcome prompted = impx({"missing.imp"}, input, then_cat);
     EXPECT_EQ(prompted.status, 255) << input;
     EXPECT_EQ(prompted.out, left) << input;
+  }
+  // From a terminal the whole typed line is taken, so that none of it reaches the shell after the
+  // run; a line typed ahead of it stays.
+  if (!windows_target()) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
+    const int typed_at = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(typed_at, 0);
+    const std::string typed_lines[] = {"123456789012345678touch ran\nNEXT\n",
+                                       std::string(24, 'j') + "\nNEXT\n", "y\nNEXT\n"};
+    for (const std::string& typed : typed_lines) {
+      ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+      Limits at_terminal;
+      at_terminal.input_terminal = typed_at;
+      EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
+      fcntl(typed_at, F_SETFL, O_NONBLOCK);
+      std::string left;  // every line still there, one read a line
+      char line[64];
+      for (ssize_t got; (got = read(typed_at, line, sizeof line)) > 0;) left.append(line, got);
+      fcntl(typed_at, F_SETFL, 0);
+      EXPECT_EQ(left, "NEXT\n") << typed;
+    }
+    close(typed_at);
+    close(terminal);
   }
   // Messages nobody can read still end the run with its status, not with a signal.
   if (!windows_target()) {
@@ -282,6 +308,8 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   } faults[] = {
       {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES", false,
        "mkdir: Permission denied\n"},
+      {"listing the new output directory", data, "Novel", "fcntl:error=EBADF", false,
+       "mkdir: Bad file descriptor\n"},
       {"closing a resource's file", data, "Novel/TEXT", "close:error=EIO", false,
        "close: Input/output error\n"},
       {"reading the info block", long_info, "a.imp", "read:error=EIO:when=2", false,

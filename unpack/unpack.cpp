@@ -27,7 +27,7 @@ Buffer allocate(std::size_t size) {
 // Ends the run after a read that came short: with the system's error when there was one (a disk
 // that fails is no book cut short), else with `cut_short`.
 [[noreturn]] void fail_short_read(int error, const char* cut_short) {
-  if (error == 0) fail(cut_short);
+  if (error == 0) fail("%s", cut_short);
   errno = error;
   fail_with_error("read");
 }
@@ -47,7 +47,9 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
 
 // An output file, closed on every way out of the procedure that created it.
 struct OutputFile {
-  OutputFile(Directory& directory, const Path& name) : file(create_output(directory, name)) {
+  OutputFile(Directory& directory, const Path& name) {
+    if (name.empty()) errno = ENOENT;  // the empty name names no file, not the directory
+    file = name.empty() ? -1 : create_output(directory, name);
     if (file < 0) fail_with_error("out");
   }
   ~OutputFile() {
@@ -65,7 +67,7 @@ struct OutputFile {
     if (!close_output(closing)) fail_with_error("close");
   }
 
-  int file;
+  int file = -1;
 };
 
 void resource_file_name(const ImpEntry& entry, char (&name)[sizeof kBlankTypeFileName]) {
@@ -120,20 +122,22 @@ void unpack_book(std::FILE* stream, const Directory& folder) {
 
   // The book name ends at its first zero byte and must name one new directory right here.
   const char* directory = reinterpret_cast<const char*>(name.get());
-  const auto refuse = [&](const char* message) {
-    std::fprintf(stderr, message, escaped(name.get(), std::strlen(directory)).c_str());
-    exit_with_pause(-1);
-  };
+  const std::string shown = escaped(name.get(), std::strlen(directory));
   Path directory_name;
   if (*directory == '\0' || !entry_name(directory, directory_name)) {
-    refuse("Refusing book name \"%s\": it must name one new directory\n");
+    fail("Refusing book name \"%s\": it must name one new directory\n", shown.c_str());
   }
   Directory output;
-  if (!make_output_directory(folder, directory_name, output)) {
-    if (errno == EEXIST) fail("The res directory already exists.  Please delete it first\n");
-    if (errno == ENOTEMPTY)
-      refuse("Refusing output directory \"%s\": something else took its place\n");
-    fail_with_error("mkdir");
+  switch (make_output_directory(folder, directory_name, output)) {
+    case Making::made:
+      break;
+    case Making::exists:
+      fail("The res directory already exists.  Please delete it first\n");
+    case Making::taken:
+      fail("Refusing output directory \"%s\": something else took its place\n", shown.c_str());
+    case Making::failed:
+      if (errno == ENOMEM) fail("Out of memory\n");
+      fail_with_error("mkdir");
   }
 
   Path info_name;
@@ -172,13 +176,11 @@ void extract_resources(std::FILE* book, const ImpHeader& header, Directory& outp
     char bytes[sizeof kBlankTypeFileName];
     resource_file_name(entry, bytes);
     if (!entry_name(bytes, name)) {
-      std::fprintf(stderr,
-                   "Refusing resource type \"%s\": it must name one file in the book's directory\n",
-                   escaped(entry.type, kTypeSize).c_str());
-      exit_with_pause(-1);
+      fail("Refusing resource type \"%s\": it must name one file in the book's directory\n",
+           escaped(entry.type, kTypeSize).c_str());
     }
     if (length_known && (position > length || entry.size > length - position)) {
-      fail(kDataCutShort);
+      fail("%s", kDataCutShort);
     }
     OutputFile out(output, name);
     copy_resource(book, position, entry.size, length_known, buffer.get(), buffer_size, out);
