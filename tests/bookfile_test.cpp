@@ -45,14 +45,6 @@ std::string header_failure(const std::string& bytes) {
   return failure_of([&] { read_header(book.get(), header); });
 }
 
-std::string entry_failure(std::uint16_t version, const std::string& bytes) {
-  BookStream book = stream_of(bytes);
-  ImpHeader header{};
-  header.version = version;
-  ImpEntry entry;
-  return failure_of([&] { read_entry(book.get(), header, entry); });
-}
-
 // The checks in their order, length, then signature, then version, each with its message: the
 // signature shown up to its first zero byte, escaped and padded to eight; the version big-endian.
 TEST(ReadHeader, ChecksLengthThenSignatureThenVersion) {
@@ -103,44 +95,47 @@ TEST(ReadHeader, FillsEveryFieldInHostOrderAndStopsAtOffset24) {
   }
 }
 
-TEST(ReadEntry, VersionOneWidensAndClearsWhatItLacks) {
-  BookStream book = stream_of(std::string("TEXT\x00\x07\x00\x00\x01\x00", 10));
-  ImpHeader header{};
-  header.version = 1;
-  ImpEntry entry;
-  std::memset(&entry, 0xFF, sizeof entry);
-  read_entry(book.get(), header, entry);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.type), 4), "TEXT");
-  EXPECT_EQ(entry.extra_a, 7u);
-  EXPECT_EQ(entry.size, 256u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.extra_raw), 4), std::string(4, '\0'));
-  EXPECT_EQ(entry.extra_b, 0u);
-  EXPECT_EQ(std::ftell(book.get()), 10);
-}
-
-TEST(ReadEntry, VersionTwoKeepsRawBytesAndConvertsNumbers) {
-  BookStream book =
-      stream_of(std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF"
-                            "\x00\x00\x01\x02",
-                            20));
-  ImpHeader header{};
-  header.version = 2;
-  ImpEntry entry;
-  read_entry(book.get(), header, entry);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.type), 4), "PICT");
-  EXPECT_EQ(entry.extra_a, 0x80000001u);
-  EXPECT_EQ(entry.size, 0xFFFFFFFEu);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.extra_raw), 4), "\xDE\xAD\xBE\xEF");
-  EXPECT_EQ(entry.extra_b, 0x102u);
-  EXPECT_EQ(std::ftell(book.get()), 20);
-}
-
-TEST(ReadEntry, ShortEntryHasNoLineEnd) {
-  EXPECT_EQ(entry_failure(2, std::string(19, 'x')), "Couldn't read directory entry");
-  EXPECT_EQ(entry_failure(1, std::string(9, 'x')), "Couldn't read directory entry");
-  EXPECT_EQ(entry_failure(1, ""), "Couldn't read directory entry");
-  // Version 1 takes 10 bytes, so 19 bytes are enough for it.
-  EXPECT_EQ(entry_failure(1, std::string(19, 'x')), "");
+// Each version's layout, field by field: version 1 widens its 16-bit number and clears what it
+// lacks; version 2 keeps the raw bytes. An entry that comes short ends the run with a message that
+// has no line end; 19 bytes are enough for version 1.
+TEST(ReadEntry, ReadsEachVersionsLayoutOrEndsTheRun) {
+  const struct {
+    std::uint16_t version;
+    std::string bytes;
+    std::string message;  // "" when the entry is read
+    std::string type;
+    std::uint32_t extra_a, size;
+    std::string extra_raw;
+    std::uint32_t extra_b;
+    long after;
+  } entries[] = {
+      {1, std::string("TEXT\x00\x07\x00\x00\x01\x00", 10), "", "TEXT", 7, 256, std::string(4, '\0'),
+       0, 10},
+      {2,
+       std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF"
+                   "\x00\x00\x01\x02",
+                   20),
+       "", "PICT", 0x80000001u, 0xFFFFFFFEu, "\xDE\xAD\xBE\xEF", 0x102u, 20},
+      {1, std::string(19, 'x'), "", "xxxx", 0x7878, 0x78787878, std::string(4, '\0'), 0, 10},
+      {2, std::string(19, 'x'), "Couldn't read directory entry"},
+      {1, std::string(9, 'x'), "Couldn't read directory entry"},
+      {1, "", "Couldn't read directory entry"},
+  };
+  for (const auto& e : entries) {
+    BookStream book = stream_of(e.bytes);
+    ImpHeader header{};
+    header.version = e.version;
+    ImpEntry entry;
+    std::memset(&entry, 0xFF, sizeof entry);
+    EXPECT_EQ(failure_of([&] { read_entry(book.get(), header, entry); }), e.message) << e.bytes;
+    if (!e.message.empty()) continue;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.type), 4), e.type);
+    EXPECT_EQ(entry.extra_a, e.extra_a);
+    EXPECT_EQ(entry.size, e.size);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(entry.extra_raw), 4), e.extra_raw);
+    EXPECT_EQ(entry.extra_b, e.extra_b);
+    EXPECT_EQ(std::ftell(book.get()), e.after);
+  }
 }
 
 }  // namespace

@@ -187,9 +187,7 @@ TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
           (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "again"}, {"BBBB", "second"}}));
     }
     EXPECT_EQ(tree(sandbox + "/outside"), (Files{{"BBBB", "precious"}})) << what;
-    remove_tree(work);
-    remove_tree(sandbox + "/outside");
-    std::filesystem::create_directory(work);
+    reset();
   }
   umask(umask_before);
 }

@@ -197,11 +197,11 @@ TEST_P(Rows, Run) {
   for (const auto& [path, bytes] : row.put) put(path, bytes);
   std::vector<std::string> args;
   for (std::string arg : row.args) {
-    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
+    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);  // "{work}/a" is an absolute path
     args.push_back(arg);
   }
   const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
-  const Outcome run = impx(args);
+  const Outcome run = impx(args, "", {}, row.start);
   umask(umask_before);
   EXPECT_EQ(run.status, row.message.empty() ? 0 : 255);
   EXPECT_EQ(run.err, row.message.empty() ? "" : row.message + kPrompt);
@@ -272,9 +272,7 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
     EXPECT_EQ(run.status, 0) << while_opening << run.err;
     EXPECT_EQ(tree(elsewhere).size(), 0u) << while_opening;
     EXPECT_TRUE(std::filesystem::exists(work + "/moved/Novel/RSRC.INF")) << while_opening;
-    remove_tree(work);
-    remove_tree(elsewhere);
-    std::filesystem::create_directory(work);
+    reset();
   }
 }
 

@@ -21,6 +21,11 @@ void Sandbox::TearDown() {
   remove_tree(sandbox);
 }
 
+void Sandbox::reset() {
+  remove_tree(sandbox);
+  fs::create_directories(work);
+}
+
 void Sandbox::put(const std::string& path, const std::string& bytes) {
   const fs::path full = fs::path(work) / path;
   fs::create_directories(full.parent_path());
@@ -37,10 +42,10 @@ std::string Sandbox::target_path(const std::string& path) {
 }
 
 Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& input,
-                      const Limits& limits) {
+                      const Limits& limits, const std::string& start) {
   std::vector<std::string> converted;
   for (const std::string& arg : args) converted.push_back(target_path(arg));
-  return run_impx(converted, work, input, limits);
+  return run_impx(converted, work + "/" + start, input, limits);
 }
 
 Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,

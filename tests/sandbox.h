@@ -28,11 +28,13 @@ class Sandbox : public testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Empties the sandbox for the next case of a test, leaving "work" empty.
+  void reset();
   // Writes `bytes` to `path` below "work" (with '/' between directories), making directories.
   void put(const std::string& path, const std::string& bytes);
   // Runs impx in "work". Paths in `args` are written with '/' and given in the target's form.
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
-               const Limits& limits = {});
+               const Limits& limits = {}, const std::string& start = "");
   // Runs impx with `args` while another thread writes `bytes` into the named pipe `fifo` (below
   // "work"), made for the run (see feed_pipe), so `at_pause` always runs after impx opened it.
   Outcome impx_reading_pipe(
@@ -61,6 +63,7 @@ struct RowRun {
   std::vector<std::string> args;
   std::string message;  // on standard error before the prompt and status -1; "" for success
   Files added;          // what the run adds below "work": nothing else is changed
+  std::string start;    // where the run starts, below "work"
 };
 // A run that unpacks the one book "a.imp", which holds `bytes`.
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added);

@@ -120,57 +120,47 @@ INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), r
 
 // Patterns are expanded by the program itself; paths from the command line reach the system in
 // UTF-16, whatever their script, and name exactly the file given: never a look-alike that the
-// ANSI code page would make of it.
-TEST_F(WindowsTest, PathsInAnyScriptNameExactlyTheBookGiven) {
+// ANSI code page would make of it. Each row puts books below its start (those it names and those
+// beside them, which must stay untouched) and unpacks the named ones.
+Row paths_row(const std::string& name, const std::string& start,
+              const std::vector<std::string>& named, const std::vector<std::string>& others,
+              const std::vector<std::string>& args) {
+  return {"PathsInAnyScriptNameExactlyTheBookGiven" + name,
+          [=] {
+            RowRun run{{}, args, "", {}, start};
+            for (std::size_t i = 0; i < named.size() + others.size(); ++i) {
+              const bool unpacks = i < named.size();
+              const fs::path book =
+                  fs::path(start) / (unpacks ? named[i] : others[i - named.size()]);
+              const TestBook made = book_named("Book" + std::to_string(i), {{"TEXT", "text"}});
+              run.put[book.generic_string()] = make_book(made);
+              if (unpacks) {
+                run.added =
+                    run.added + unpacked((book.parent_path() / made.name).generic_string(), made);
+              }
+            }
+            return run;
+          },
+          Only::windows};
+}
+
+std::vector<Row> paths_rows() {
   const std::string deep =
       std::string(120, 'd') + "/" + std::string(120, 'e') + "/" + std::string(40, 'f');
-  const struct {
-    std::string what;
-    std::string start;                // where the run starts, below "work"
-    std::vector<std::string> named;   // books that must be unpacked, below the start
-    std::vector<std::string> others;  // books beside them that must stay untouched
-    std::vector<std::string> args;
-  } cases[] = {
-      {"patterns", "", {"a.imp", "b.imp", "books/c.imp"}, {}, {"*.imp", "books/*.imp"}},
-      {"Cyrillic, relative", "", {"книги/a.imp"}, {}, {"книги/a.imp"}},
-      {"CJK, absolute", "", {"书籍/a.imp"}, {}, {work + "/书籍/a.imp"}},
-      {"emoji folder, pattern", "", {"😀/a.imp", "😀/b.imp"}, {}, {"😀/*.imp"}},
-      {"names outside the code page, pattern", "", {"книга.imp", "书.imp"}, {}, {"*.imp"}},
-      {"start folder outside the code page",
-       "Дмитрий",
-       {"a.imp", "sub/b.imp"},
-       {},
-       {"a.imp", "sub/b.imp"}},
-      {"look-alike", "", {"cafė/a.imp"}, {"cafe/a.imp"}, {"cafė/a.imp"}},
-      {"full-width backslash", "", {"a＼b.imp"}, {"a/b.imp"}, {"a＼b.imp"}},
-      {"directory part over 260 characters", "", {deep + "/a.imp"}, {}, {deep + "/a.imp"}},
+  return {
+      paths_row("Patterns", "", {"a.imp", "b.imp", "books/c.imp"}, {}, {"*.imp", "books/*.imp"}),
+      paths_row("CyrillicRelative", "", {"книги/a.imp"}, {}, {"книги/a.imp"}),
+      paths_row("CjkAbsolute", "", {"书籍/a.imp"}, {}, {"{work}/书籍/a.imp"}),
+      paths_row("EmojiFolderPattern", "", {"😀/a.imp", "😀/b.imp"}, {}, {"😀/*.imp"}),
+      paths_row("NamesOutsideTheCodePage", "", {"книга.imp", "书.imp"}, {}, {"*.imp"}),
+      paths_row("StartFolderOutsideTheCodePage", "Дмитрий", {"a.imp", "sub/b.imp"}, {},
+                {"a.imp", "sub/b.imp"}),
+      paths_row("LookAlike", "", {"cafė/a.imp"}, {"cafe/a.imp"}, {"cafė/a.imp"}),
+      paths_row("FullWidthBackslash", "", {"a＼b.imp"}, {"a/b.imp"}, {"a＼b.imp"}),
+      paths_row("DirectoryPartOver260Characters", "", {deep + "/a.imp"}, {}, {deep + "/a.imp"}),
   };
-  for (const auto& c : cases) {
-    // Each book, by its path below "work", and whether the run must unpack it.
-    std::vector<std::pair<fs::path, bool>> books;
-    for (const std::string& book : c.named) books.emplace_back(fs::path(c.start) / book, true);
-    for (const std::string& book : c.others) books.emplace_back(fs::path(c.start) / book, false);
-    for (std::size_t i = 0; i < books.size(); ++i) {
-      put(books[i].first.string(),
-          make_book(book_named("Book" + std::to_string(i), {{"TEXT", "text"}})));
-    }
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) args.push_back(target_path(arg));
-    const Outcome run = run_impx(args, (fs::path(work) / c.start).string());
-    EXPECT_EQ(run.status, 0) << c.what;
-    EXPECT_EQ(run.err, "") << c.what;
-    for (std::size_t i = 0; i < books.size(); ++i) {
-      const fs::path output = work / books[i].first.parent_path() / ("Book" + std::to_string(i));
-      if (books[i].second) {
-        EXPECT_EQ(tree(output.string()).size(), 2u) << c.what << ": " << books[i].first;
-      } else {
-        EXPECT_FALSE(fs::exists(output)) << c.what << ": " << books[i].first;
-      }
-    }
-    remove_tree(work);
-    fs::create_directory(work);
-  }
 }
+INSTANTIATE_TEST_SUITE_P(WindowsPaths, Rows, testing::ValuesIn(paths_rows()), row_name);
 
 // Under a double-byte code page (932, in a Japanese locale) a name is judged by its characters:
 // a second byte 0x5C is no separator, and a lone lead byte is no name.
