@@ -44,10 +44,13 @@ struct Directory {
 #else
   int descriptor = -1;
 #endif
-  // Whether anyone but this run could have put entries in it, and then the identities of the
-  // files this run created in it: only those are ever written again.
+  // Whether anyone but this run could have put entries in it, and then the files this run created
+  // in it, which alone are ever written again: by their identities (file IDs, inode numbers), or
+  // by their names where the file system's inode numbers are no identity (FAT, exFAT, FUSE).
   bool others_may_write = true;
+  bool ids_identify = true;
   std::vector<std::uint64_t> made;
+  std::vector<Path> made_names;
 };
 
 // Opens a book for binary reading inside the folder of its path, held in `folder`; nullptr, with

@@ -49,6 +49,36 @@ T closing(int descriptor, T result) {
   return result;
 }
 
+// Whether the inode numbers of the file system behind `directory` name its files for as long as
+// they exist. FAT and exFAT give a file looked up under another spelling, or read back after the
+// kernel dropped it from its cache, a new number, and so may FUSE, whose drivers serve both.
+bool ids_identify(int directory) {
+#ifdef __linux__
+  struct statfs file_system;
+  if (fstatfs(directory, &file_system) != 0) return true;
+  switch (static_cast<unsigned long>(file_system.f_type)) {
+    case 0x4d44:      // MSDOS_SUPER_MAGIC: vfat, msdos
+    case 0x2011BAB0:  // EXFAT_SUPER_MAGIC
+    case 0x65735546:  // FUSE_SUPER_MAGIC: fuse and fuseblk
+      return false;
+    default:
+      return true;
+  }
+#else
+  (void)directory;
+  return true;
+#endif
+}
+
+// Whether `a` and `b` are one name to a file system that folds ASCII letter case.
+bool same_folded(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 // Sets `empty` to whether the directory behind `descriptor` holds nothing but "." and "..";
 // false, with errno set, when it cannot be listed.
 bool list_as_empty(int descriptor, bool& empty) {
@@ -129,6 +159,7 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   if (!empty) return Making::taken;
   // Only this run's user can put entries in its own directory that no group or other may write.
   made.others_may_write = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
+  made.ids_identify = ids_identify(made.descriptor);
   return Making::made;
 }
 
@@ -141,9 +172,12 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 
 // Output files are created exclusively, never through a symlink. A name that exists already is
 // emptied and written again only when it is a regular file with one link that this run made there
-// (by its inode number; where no one else may write to the directory, every file in it is this
-// run's): two records of one type code, or codes the file system folds together, meet in one
-// file. Anything else is refused: EEXIST, or the system's error for what stands there.
+// (where no one else may write to the directory, every file in it is this run's): two records of
+// one type code, or codes the file system folds together, meet in one file. It is known by its
+// inode number, or where those are no identity by its name, letter case folded: a file system
+// without links (FAT, exFAT) cannot lead outside the directory through a file, and on any other
+// the checks of symlinks, links and the file's type still hold. Anything else is refused: EEXIST,
+// or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
   const int file =
@@ -151,6 +185,10 @@ int create_output(Directory& directory, const Path& name) {
   struct stat status;
   if (file >= 0) {
     if (!directory.others_may_write) return file;
+    if (!directory.ids_identify) {
+      directory.made_names.push_back(name);
+      return file;
+    }
     if (fstat(file, &status) != 0) return closing(file, -1);
     directory.made.push_back(static_cast<std::uint64_t>(status.st_ino));
     return file;
@@ -162,9 +200,13 @@ int create_output(Directory& directory, const Path& name) {
   if (existing < 0) return -1;
   if (fstat(existing, &status) != 0) return closing(existing, -1);
   const auto& made = directory.made;
-  const bool made_here =
-      !directory.others_may_write ||
-      std::find(made.begin(), made.end(), static_cast<std::uint64_t>(status.st_ino)) != made.end();
+  const auto& names = directory.made_names;
+  const bool made_here = !directory.others_may_write ||
+                         std::find(made.begin(), made.end(),
+                                   static_cast<std::uint64_t>(status.st_ino)) != made.end() ||
+                         std::any_of(names.begin(), names.end(), [&](const Path& made_name) {
+                           return same_folded(made_name, name);
+                         });
   if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || !made_here) {
     close(existing);
     errno = EEXIST;

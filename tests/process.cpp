@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -197,6 +198,70 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
     run = run_once(args, directory, input, limits, program);
   }
   return run;
+}
+
+namespace {
+
+// Runs `command` by the shell, its output thrown away; whether it succeeded.
+bool quietly(const std::string& command) {
+  return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+const char* no_strace() {
+  static const bool here = quietly("strace -V");
+  return here ? nullptr : "needs strace (package strace)";
+}
+
+Limits traced(const std::string& inject, const std::string& path) {
+  Limits limits;
+  // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
+  limits.wrapper = {
+      "strace",          "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+      "inject=" + inject};
+  if (!path.empty()) limits.wrapper.insert(limits.wrapper.end(), {"-P", path});
+  return limits;
+}
+
+std::string mount_image(MountedImage& image) {
+  const bool exfat = image.kind == "exfat";
+  const std::string mkfs = exfat ? "mkfs.exfat" : "mkfs.vfat",
+                    driver = exfat ? "mount.exfat-fuse" : "fusefat",
+                    packages = exfat ? "exfatprogs and exfat-fuse" : "dosfstools and fusefat";
+  if (geteuid() != 0) return "mounting an image needs root";
+  if (access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
+  if (!quietly("command -v " + mkfs + " && command -v " + driver)) return "needs " + packages;
+  image.folder = make_temp_directory();
+  image.point = image.folder + "/mounted";
+  const std::string file = image.folder + "/image";
+  fs::create_directory(image.point);
+  if (!quietly("truncate -s 64M " + file + " && " + mkfs + " " + file)) return mkfs + " failed";
+  if (exfat) {  // its driver wants a block device
+    FILE* loop = popen(("losetup -f --show " + file + " 2>/dev/null").c_str(), "r");
+    char device[64] = "";
+    if (loop == nullptr || std::fgets(device, sizeof device, loop) == nullptr) {
+      if (loop != nullptr) pclose(loop);
+      return "needs a loop device (losetup)";
+    }
+    pclose(loop);
+    image.loop = std::string(device, std::strcspn(device, "\n"));
+  }
+  const std::string source = exfat ? image.loop : file;
+  if (!quietly(driver + (exfat ? " -o " : " -s -o rw+,") + image.options + " " + source + " " +
+               image.point)) {
+    return driver + " could not mount the image";
+  }
+  return "";
+}
+
+void unmount_image(const MountedImage& image) {
+  // A mount that cannot be taken away now is detached, so that nothing below is removed.
+  if (!image.point.empty() && !quietly("umount " + image.point)) {
+    quietly("umount -l " + image.point);
+  }
+  if (!image.loop.empty()) quietly("losetup -d " + image.loop);
+  if (!image.folder.empty()) remove_tree(image.folder);
 }
 
 std::map<std::string, std::string> tree(const std::string& root) {

@@ -59,5 +59,22 @@ bool emulated();
 // which need more themselves), or nullptr where it can.
 const char* no_address_space_limit();
 
+// Where strace can run: "" when it is here, else what to install.
+const char* no_strace();
+// Limits under which strace runs impx, injecting `inject` into the calls on `path` ("" for all).
+Limits traced(const std::string& inject, const std::string& path = "");
+
+// A file system image, made afresh and mounted through its FUSE driver for one test.
+struct MountedImage {
+  std::string kind;     // "exfat" or "vfat"
+  std::string options;  // the driver's mount options
+  std::string folder;   // holds the image and the mount point
+  std::string point;
+  std::string loop;  // the loop device exFAT's driver needs, or ""
+};
+// Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
+std::string mount_image(MountedImage& image);
+void unmount_image(const MountedImage& image);
+
 // Every entry below `root`, by relative path: a file's bytes, or "<dir>" for a directory.
 std::map<std::string, std::string> tree(const std::string& root);

@@ -283,8 +283,7 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
 // written into: a symlink, or a directory of the same user's with something in it.
 TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   if (windows_target()) GTEST_SKIP() << "strace injects faults into POSIX calls";
-  if (std::system("strace -V >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "needs strace (package strace)";
+  if (const char* why = no_strace()) GTEST_SKIP() << why;
   TestBook long_info = book_named("Novel");
   long_info.info = std::string(65535, 'i');  // longer than the first read of the book
   const TestBook data = book_named("Novel", {{"TEXT", patterned_bytes(200000)}});
@@ -342,16 +341,8 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
       std::filesystem::remove(novel);
       swap(earlier, novel);
     });
-    // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
-    Limits traced{0,
-                  0,
-                  0,
-                  false,
-                  false,
-                  {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-                   "inject=" + inject}};
-    if (!path.empty()) traced.wrapper.insert(traced.wrapper.end(), {"-P", directory + "/" + path});
-    const Outcome run = run_impx({"a.imp"}, directory, "", traced);
+    const Outcome run = run_impx({"a.imp"}, directory, "",
+                                 traced(inject, path.empty() ? "" : directory + "/" + path));
     ended = true;
     swapper.join();
     EXPECT_EQ(run.status, message.empty() ? 0 : 255) << what;

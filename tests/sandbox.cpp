@@ -12,18 +12,23 @@ namespace fs = std::filesystem;
 const char* const Sandbox::kPrompt = "Press any key to continue...\n";
 
 void Sandbox::SetUp() {
-  sandbox = make_temp_directory();
+  sandbox = make_temp_directory(base);
   work = sandbox + "/work";
   fs::create_directory(work);
 }
 
 void Sandbox::TearDown() {
-  remove_tree(sandbox);
+  discard(sandbox);
 }
 
 void Sandbox::reset() {
-  remove_tree(sandbox);
-  fs::create_directories(work);
+  discard(sandbox);
+  // The same sandbox again where it was removed; a fresh one beside it where it is kept.
+  if (exists(sandbox)) {
+    Sandbox::SetUp();
+  } else {
+    fs::create_directories(work);
+  }
 }
 
 void Sandbox::put(const std::string& path, const std::string& bytes) {

@@ -28,8 +28,10 @@ class Sandbox : public testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Empties the sandbox for the next case of a test, leaving "work" empty.
+  // Gives the next case of a test an empty sandbox with an empty "work".
   void reset();
+  // Removes a sandbox that is done with.
+  virtual void discard(const std::string& done) { remove_tree(done); }
   // Writes `bytes` to `path` below "work" (with '/' between directories), making directories.
   void put(const std::string& path, const std::string& bytes);
   // Runs impx in "work". Paths in `args` are written with '/' and given in the target's form.
@@ -49,6 +51,7 @@ class Sandbox : public testing::Test {
   static std::string target_path(const std::string& path);
   static const char* const kPrompt;
 
+  std::string base;  // where the sandbox is made: the system's temporary directory when ""
   std::string sandbox;
   std::string work;
 };
