@@ -4,6 +4,8 @@
 #   tool_static  the static tool of the Linux archive (IMPX_PACKAGE; installed only when asked)
 #   man          the manual page, compressed as Debian expects (not on Windows)
 #   doc          README.md, LICENSE, CHANGELOG.md and the docs/ pages README.md links to
+#   desktop      a desktop entry offered under "Open With" for book files, and their MIME type,
+#                so that a book double-clicked in a file manager is unpacked beside itself
 #   debian       the Debian package's copyright and changelog (IMPX_PACKAGE; only when asked)
 if(WIN32)
   set(IMPX_BIN_DIR .)
@@ -38,4 +40,8 @@ if(NOT WIN32)
   add_custom_target(impx_man ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/impx.1.gz)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/impx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT man)
+  install(FILES packaging/linux/impx.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+          COMPONENT desktop)
+  install(FILES packaging/linux/impx.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+          COMPONENT desktop)
 endif()
