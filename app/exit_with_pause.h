@@ -10,12 +10,13 @@
 [[noreturn]] void exit_with_pause(int status);
 
 // Prints the message that `format` and its arguments make, as printf would, and ends the run
-// with -1.
+// with -1. (The compiler checks the arguments against the format where it can.)
 #if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
+#define IMPX_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#else
+#define IMPX_PRINTF_LIKE
 #endif
-[[noreturn]] inline void
-fail(const char* format, ...) {
+[[noreturn]] IMPX_PRINTF_LIKE inline void fail(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
   std::vfprintf(stderr, format, arguments);
