@@ -3,7 +3,8 @@
 #   tool         the tool (linked as the build was configured)
 #   tool_static  the static tool of the Linux archive (IMPX_PACKAGE; installed only when asked)
 #   man          the manual page, compressed as Debian expects (not on Windows)
-#   doc          README.md, LICENSE, CHANGELOG.md and the docs/ pages README.md links to
+#   doc          README.md, LICENSE, CHANGELOG.md, the docs/ pages README.md links to and the
+#                sample book
 #   desktop      a desktop entry offered under "Open With" for book files, and their MIME type,
 #                so that a book double-clicked in a file manager is unpacked beside itself
 #   debian       the Debian package's copyright and changelog (IMPX_PACKAGE; only when asked)
@@ -21,6 +22,8 @@ if(TARGET impx_static)
           EXCLUDE_FROM_ALL)
 endif()
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${IMPX_DOC_DIR} COMPONENT doc)
+# The sample book of README.md's Quick start, so that an archive's reader can try the tool on it.
+install(FILES examples/sample.imp DESTINATION ${IMPX_DOC_DIR}/examples COMPONENT doc)
 # The pages README.md links to, where its links find them.
 install(FILES docs/building.md docs/security.md docs/benchmark.md DESTINATION ${IMPX_DOC_DIR}/docs
         COMPONENT doc)
