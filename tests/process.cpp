@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -57,21 +56,14 @@ void feed_pipe(const std::string& fifo, const std::string& bytes,
                const std::function<void()>& at_pause) {
   std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
   // A blocking open, as wine's reader does not wait for a writer: the bytes must be there first.
-  const int pipe = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-  if (pipe < 0) return;
-  const auto write_all = [&](const char* data, std::size_t size) {
-    if (run_ended) return false;
-    for (ssize_t written = 0; size > 0;
-         data += written, size -= static_cast<std::size_t>(written)) {
-      if ((written = write(pipe, data, size)) <= 0) return false;
-    }
-    return true;
-  };
-  if (write_all(bytes.data(), pause_at)) {
+  std::FILE* pipe = std::fopen(fifo.c_str(), "wb");
+  if (pipe == nullptr) return;
+  if (!run_ended && std::fwrite(bytes.data(), 1, pause_at, pipe) == pause_at &&
+      std::fflush(pipe) == 0) {
     at_pause();
-    write_all(bytes.data() + pause_at, bytes.size() - pause_at);
+    if (!run_ended) std::fwrite(bytes.data() + pause_at, 1, bytes.size() - pause_at, pipe);
   }
-  close(pipe);
+  std::fclose(pipe);
 }
 
 void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended) {
@@ -237,31 +229,20 @@ std::string mount_image(MountedImage& image) {
   const std::string file = image.folder + "/image";
   fs::create_directory(image.point);
   if (!quietly("truncate -s 64M " + file + " && " + mkfs + " " + file)) return mkfs + " failed";
-  if (exfat) {  // its driver wants a block device
-    FILE* loop = popen(("losetup -f --show " + file + " 2>/dev/null").c_str(), "r");
-    char device[64] = "";
-    if (loop == nullptr || std::fgets(device, sizeof device, loop) == nullptr) {
-      if (loop != nullptr) pclose(loop);
-      return "needs a loop device (losetup)";
-    }
-    pclose(loop);
-    image.loop = std::string(device, std::strcspn(device, "\n"));
-  }
-  const std::string source = exfat ? image.loop : file;
-  if (!quietly(driver + (exfat ? " -o " : " -s -o rw+,") + image.options + " " + source + " " +
-               image.point)) {
-    return driver + " could not mount the image";
-  }
-  return "";
+  // exFAT's driver wants a block device: a loop device, let go at once so that it goes with the
+  // mount.
+  const std::string mount =
+      exfat ? "loop=$(losetup -f --show " + file + ") && { " + driver + " -o " + image.options +
+                  " $loop " + image.point + "; mounted=$?; losetup -d $loop; exit $mounted; }"
+            : driver + " -s -o rw+," + image.options + " " + file + " " + image.point;
+  return quietly(mount) ? "" : driver + " could not mount the image";
 }
 
 void unmount_image(const MountedImage& image) {
+  if (image.point.empty()) return;
   // A mount that cannot be taken away now is detached, so that nothing below is removed.
-  if (!image.point.empty() && !quietly("umount " + image.point)) {
-    quietly("umount -l " + image.point);
-  }
-  if (!image.loop.empty()) quietly("losetup -d " + image.loop);
-  if (!image.folder.empty()) remove_tree(image.folder);
+  quietly("umount " + image.point + " || umount -l " + image.point);
+  remove_tree(image.folder);
 }
 
 std::map<std::string, std::string> tree(const std::string& root) {

@@ -70,7 +70,6 @@ struct MountedImage {
   std::string options;  // the driver's mount options
   std::string folder;   // holds the image and the mount point
   std::string point;
-  std::string loop;  // the loop device exFAT's driver needs, or ""
 };
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(MountedImage& image);

@@ -17,17 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ResourcesTest : public Sandbox {
- protected:
-  // Plants each entry while `run_held` runs the book, held after its first record, and checks
-  // what the run did; where `some_kinds_unmade`, entries the file system cannot make are left
-  // out. The output directory is group-writable, so that this run cannot know it alone put files
-  // there.
-  void expect_only_files_this_run_made_are_written_again(
-      bool some_kinds_unmade,
-      const std::function<Outcome(const TestBook&, std::size_t first_record_end,
-                                  const std::function<void()>& plant)>& run_held);
-};
+class ResourcesTest : public Sandbox {};
 
 const std::string kEntryCut = "Couldn't read directory entry";
 const std::string kDataCut = "Not a complete IMP file (resource data cut short)\n";
@@ -152,56 +142,107 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   EXPECT_EQ(read_file(work + "/Novel/LAST"), "last");
 }
 
-// What a neighbour plants under a later resource's name while the run is held, or the swap of the
-// output directory for a symlink, and the error each ends with: nothing outside is touched, and
-// only files this run made are written again (the third record's AAAA meets the first's).
-// (wine takes a symlink for the file it leads to, which is no file this run made.)
-struct Plant {
-  const char* what;
-  int (*plant)(const char* outside, const char* planted);
-  const char* posix_error;    // "" when the run goes on in the directory it made
-  const char* windows_error;  // nullptr where wine has no such entry
-};
-const Plant kPlants[] = {
-    {"symlink", symlink, "Too many levels of symbolic links", "File exists"},
-    {"hard link", link, "File exists", "File exists"},
-    {"directory", [](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
-     "Permission denied"},
-    {"named pipe", [](const char*, const char* at) { return mkfifo(at, 0600); },
-     "No such device or address", nullptr},
-    {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
-     "File exists", "File exists"},
-    {"directory swapped for a symlink",
-     [](const char* out, const char* at) {
-       const std::filesystem::path novel = std::filesystem::path(at).parent_path();
-       std::filesystem::rename(novel, novel.string() + "-moved");
-       return symlink(std::filesystem::path(out).parent_path().c_str(), novel.c_str());
-     },
-     "", ""},
+// The same books where the run's folder is, and on FAT and exFAT, where inode numbers are no
+// identity, mounted through their FUSE drivers for another user or open to all (as e-reader storage
+// and shared partitions are) and unpacked by root.
+struct FileSystem {
+  const char* name;
+  const char* kind;  // "exfat" or "vfat" for an image; "" for the system's temporary directory
+  const char* options;
 };
 
-void ResourcesTest::expect_only_files_this_run_made_are_written_again(
-    bool some_kinds_unmade,
-    const std::function<Outcome(const TestBook&, std::size_t first_record_end,
-                                const std::function<void()>& plant)>& run_held) {
+class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSystem> {
+ protected:
+  void SetUp() override {
+    image = {GetParam().kind, GetParam().options};
+    if (!image.kind.empty()) {
+      if (windows_target()) GTEST_SKIP() << "the images are mounted for the POSIX tool";
+      if (const char* why = no_strace()) GTEST_SKIP() << why;
+      const std::string why_not = mount_image(image);
+      if (!why_not.empty()) GTEST_SKIP() << why_not;
+      base = image.point;
+    }
+    Sandbox::SetUp();
+  }
+  void TearDown() override {
+    Sandbox::TearDown();
+    unmount_image(image);
+  }
+  // On an image sandboxes are left for the image to take away: its FAT driver was seen to hang
+  // removing files.
+  void discard(const std::string& done) override {
+    if (image.point.empty()) remove_tree(done);
+  }
+
+  // Unpacks `book` from "book.imp" held before its record number `record` (from 1) while
+  // `at_hold` runs beside it: the book comes from a pipe that pauses there, or on an image strace
+  // holds the run for half a second before the record's file (after RSRC.INF).
+  Outcome impx_held(const TestBook& book, std::size_t record,
+                    const std::function<void()>& at_hold) {
+    if (image.point.empty()) {
+      std::size_t pause_at = data_offset_of(book);
+      for (std::size_t i = 0; i + 1 < record; ++i) {
+        pause_at += layout::entry_size(book.version) + book.resources[i].data.size();
+      }
+      return impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), pause_at, at_hold);
+    }
+    put("book.imp", make_book(book));
+    std::thread beside(at_hold);
+    const Outcome run = impx(
+        {"book.imp"}, "",
+        traced("openat:delay_enter=500000:when=" + std::to_string(record + 1), work + "/Novel"));
+    beside.join();
+    return run;
+  }
+
+  MountedImage image;
+};
+class OnImage : public OnFileSystem {};
+
+// While the run is held, a neighbour plants an entry under a later resource's name, or swaps the
+// output directory for a symlink: nothing outside is touched, and only files this run made are
+// written again (the third record's AAAA meets the first's). The output directory is
+// group-writable, so that this run cannot know it alone put files there. An image leaves out the
+// entries its file system cannot hold. (wine takes a symlink for the file it leads to, which is no
+// file this run made.)
+TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
+  const struct {
+    const char* what;
+    int (*plant)(const char* outside, const char* planted);
+    const char* posix_error;    // "" when the run goes on in the directory it made
+    const char* windows_error;  // nullptr where wine has no such entry
+  } plants[] = {
+      {"symlink", symlink, "Too many levels of symbolic links", "File exists"},
+      {"hard link", link, "File exists", "File exists"},
+      {"directory", [](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
+       "Permission denied"},
+      {"named pipe", [](const char*, const char* at) { return mkfifo(at, 0600); },
+       "No such device or address", nullptr},
+      {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
+       "File exists", "File exists"},
+      {"directory swapped for a symlink",
+       [](const char* out, const char* at) {
+         const fs::path novel = fs::path(at).parent_path();
+         fs::rename(novel, novel.string() + "-moved");
+         return symlink(fs::path(out).parent_path().c_str(), novel.c_str());
+       },
+       "", ""},
+  };
   const TestBook book =
       book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}, {"AAAA", "again"}});
   const mode_t umask_before = umask(002);
-  for (const auto& [what, plant, posix_error, windows_error] : kPlants) {
+  for (const auto& [what, plant, posix_error, windows_error] : plants) {
     const char* error = windows_target() ? windows_error : posix_error;
     if (error == nullptr) continue;
     const std::string outside = sandbox + "/outside/BBBB", planted = work + "/Novel/BBBB";
-    fs::create_directories(sandbox + "/outside");
-    write_file(outside, "precious");
-    bool planted_it = false;
-    int why_not = 0;  // the error of a plant that failed; 0 when the run made no AAAA to wait for
-    const Outcome run = run_held(book, data_offset_of(book) + layout::kEntrySizeV2 + 5, [&] {
+    put("../outside/BBBB", "precious");
+    int planted_with = -1;  // the plant's errno, 0 when planted; -1 when the run made no AAAA
+    const Outcome run = impx_held(book, 2, [&] {
       if (wait_until([&] { return exists(work + "/Novel/AAAA"); })) {
-        planted_it = plant(outside.c_str(), planted.c_str()) == 0;
-        why_not = errno;
+        planted_with = plant(outside.c_str(), planted.c_str()) == 0 ? 0 : errno;
       }
     });
-    if (planted_it) {
+    if (planted_with == 0) {
       EXPECT_EQ(run.status, *error == '\0' ? 0 : 255) << what;
       EXPECT_EQ(run.err, *error == '\0' ? "" : "out: " + std::string(error) + "\n" + kPrompt)
           << what;
@@ -210,72 +251,15 @@ void ResourcesTest::expect_only_files_this_run_made_are_written_again(
             tree(work + "/Novel-moved"),
             (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "again"}, {"BBBB", "second"}}));
       }
-    } else {
-      // Only an entry the file system cannot make, never one the run made first.
-      EXPECT_TRUE(some_kinds_unmade && why_not != 0 && why_not != EEXIST)
-          << what << " not planted: " << std::strerror(why_not);
-      std::cout << "not planted here: " << what << " (" << std::strerror(why_not) << ")\n";
+    } else {  // only an entry the image cannot hold, never one the run made first
+      EXPECT_TRUE(!image.kind.empty() && planted_with > 0 && planted_with != EEXIST)
+          << what << " not planted: " << std::strerror(planted_with);
+      std::cout << "not planted here: " << what << " (" << std::strerror(planted_with) << ")\n";
     }
     EXPECT_EQ(tree(sandbox + "/outside"), (Files{{"BBBB", "precious"}})) << what;
     reset();
   }
   umask(umask_before);
-}
-
-// Here the run waits for the book, which comes from a pipe.
-TEST_F(ResourcesTest, OnlyFilesThisRunMadeAreWrittenAgain) {
-  expect_only_files_this_run_made_are_written_again(
-      false, [&](const TestBook& book, std::size_t pause_at, const std::function<void()>& plant) {
-        return impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), pause_at, plant);
-      });
-}
-
-// On FAT and exFAT, where inode numbers are no identity, mounted through their FUSE drivers for
-// another user or open to all (as e-reader storage and shared partitions are), and unpacked by
-// root: the run is held by strace before a file it opens in the output directory.
-struct Image {
-  const char* name;
-  const char* kind;
-  const char* options;
-};
-
-class OnImage : public ResourcesTest, public testing::WithParamInterface<Image> {
- protected:
-  void SetUp() override {
-    if (windows_target()) GTEST_SKIP() << "the images are mounted for the POSIX tool";
-    if (const char* why = no_strace()) GTEST_SKIP() << why;
-    image.kind = GetParam().kind;
-    image.options = GetParam().options;
-    const std::string why_not = mount_image(image);
-    if (!why_not.empty()) GTEST_SKIP() << why_not;
-    base = image.point;
-    ResourcesTest::SetUp();
-  }
-  void TearDown() override { unmount_image(image); }
-  // Left for the image to take away: the FAT driver was seen to hang removing files.
-  void discard(const std::string&) override {}
-
-  // Unpacks `book` from "book.imp", held for half a second before the `when`-th file it opens in
-  // the output directory, while `at_hold` runs beside it.
-  Outcome impx_held(const TestBook& book, int when, const std::function<void()>& at_hold) {
-    put("book.imp", make_book(book));
-    std::thread beside(at_hold);
-    const Outcome run =
-        impx({"book.imp"}, "",
-             traced("openat:delay_enter=500000:when=" + std::to_string(when), work + "/Novel"));
-    beside.join();
-    return run;
-  }
-
-  MountedImage image;
-};
-
-// The first record's file is the output directory's second, after RSRC.INF.
-TEST_P(OnImage, OnlyFilesThisRunMadeAreWrittenAgain) {
-  expect_only_files_this_run_made_are_written_again(
-      true, [&](const TestBook& book, std::size_t, const std::function<void()>& plant) {
-        return impx_held(book, 3, plant);
-      });
 }
 
 // Two records of one type code meet in one file, also when the kernel forgot the file between
@@ -284,9 +268,8 @@ TEST_P(OnImage, OnlyFilesThisRunMadeAreWrittenAgain) {
 TEST_P(OnImage, RepeatedAndFoldedCodesMeetInOneFile) {
   const TestBook book = book_named(
       "Novel", {{"DUPL", "one"}, {"DUPL", "two"}, {"TEXT", "first"}, {"text", "second"}});
-  const Outcome run = impx_held(book, 3, [&] {
-    // Its size, as the file system tells it while the run may still write to it.
-    std::error_code unknown;
+  const Outcome run = impx_held(book, 2, [&] {
+    std::error_code unknown;  // its size as the file system tells it while the run writes to it
     wait_until([&] { return fs::file_size(work + "/Novel/DUPL", unknown) == 3; });
     usleep(100000);  // the file is closed by now
     write_file("/proc/sys/vm/drop_caches", "2\n");
@@ -297,13 +280,19 @@ TEST_P(OnImage, RepeatedAndFoldedCodesMeetInOneFile) {
             (Files{{"RSRC.INF", expected_info_file(book)}, {"DUPL", "two"}, {"TEXT", "second"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ResourcesTest, OnImage,
-    testing::Values(Image{"ExfatOfAnotherUser", "exfat", "uid=1000,gid=1000,umask=022,allow_other"},
-                    Image{"ExfatOpenToAll", "exfat", "umask=000"},
-                    Image{"FatOfAnotherUser", "vfat", "uid=1000,gid=1000,umask=022,allow_other"},
-                    Image{"FatOpenToAll", "vfat", "umask=000"}),
-    [](const testing::TestParamInfo<Image>& image) { return std::string(image.param.name); });
+const FileSystem kImages[] = {
+    {"ExfatOfAnotherUser", "exfat", "uid=1000,gid=1000,umask=022,allow_other"},
+    {"ExfatOpenToAll", "exfat", "umask=000"},
+    {"FatOfAnotherUser", "vfat", "uid=1000,gid=1000,umask=022,allow_other"},
+    {"FatOpenToAll", "vfat", "umask=000"}};
+std::string file_system_name(const testing::TestParamInfo<FileSystem>& info) {
+  return info.param.name;
+}
+INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnFileSystem,
+                         testing::Values(FileSystem{"Here", "", ""}, kImages[0], kImages[1],
+                                         kImages[2], kImages[3]),
+                         file_system_name);
+INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnImage, testing::ValuesIn(kImages), file_system_name);
 
 // A book whose length cannot be known beforehand (a pipe) unpacks all the same, and one that
 // ends early is still refused, its last file holding the bytes that arrived and no other.

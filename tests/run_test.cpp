@@ -31,45 +31,44 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   }
   EXPECT_EQ(run.out, "");
   // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
-  // also from a pipe.
-  Limits then_cat;
+  // also from a pipe. From a terminal it takes the whole typed line, so that none of it reaches
+  // the shell after the run; a line typed ahead of it stays.
+  Limits then_cat, at_terminal;
   then_cat.input_from_pipe = true;
   then_cat.wrapper = {"sh", "-c", "\"$0\" \"$@\"; status=$?; cat; exit $status"};
-  const std::pair<std::string, std::string> lines[] = {
-      {"0123456789abcdefghijklmnop\nNEXT\n", "ijklmnop\nNEXT\n"},
-      {"a\nNEXT\n", "NEXT\n"},
-      {"", ""},
+  const int terminal = windows_target() ? -1 : posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0) {
+    at_terminal.input_terminal = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+  }
+  if (at_terminal.input_terminal < 0 && !windows_target()) {
+    std::cout << "not run: the terminal (no pseudo-terminal here)\n";
+  }
+  const struct {
+    std::string input, left, left_at_terminal;
+  } lines[] = {
+      {"0123456789abcdefghijklmnop\nNEXT\n", "ijklmnop\nNEXT\n", "NEXT\n"},
+      {std::string(24, 'j') + "\nNEXT\n", "jjjjjj\nNEXT\n", "NEXT\n"},
+      {"a\nNEXT\n", "NEXT\n", "NEXT\n"},
+      {"", "", ""},
   };
-  for (const auto& [input, left] : lines) {
+  for (const auto& [input, left, left_at_terminal] : lines) {
     const Outcome prompted = impx({"missing.imp"}, input, then_cat);
     EXPECT_EQ(prompted.status, 255) << input;
     EXPECT_EQ(prompted.out, left) << input;
-  }
-  // From a terminal the whole typed line is taken, so that none of it reaches the shell after the
-  // run; a line typed ahead of it stays.
-  const int terminal = windows_target() ? -1 : posix_openpt(O_RDWR | O_NOCTTY);
-  if (terminal < 0 && !windows_target()) std::cout << "not run: the terminal (no /dev/ptmx here)\n";
-  if (terminal >= 0) {
-    ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
-    const int typed_at = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(typed_at, 0);
-    const std::string typed_lines[] = {"123456789012345678touch ran\nNEXT\n",
-                                       std::string(24, 'j') + "\nNEXT\n", "y\nNEXT\n"};
-    for (const std::string& typed : typed_lines) {
-      ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-      Limits at_terminal;
-      at_terminal.input_terminal = typed_at;
-      EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
-      fcntl(typed_at, F_SETFL, O_NONBLOCK);
-      std::string left;  // every line still there, one read a line
-      char line[64];
-      for (ssize_t got; (got = read(typed_at, line, sizeof line)) > 0;) left.append(line, got);
-      fcntl(typed_at, F_SETFL, 0);
-      EXPECT_EQ(left, "NEXT\n") << typed;
+    if (at_terminal.input_terminal < 0 || input.empty()) continue;
+    ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
+    std::string still_typed;  // one read a line, until none is left
+    char line[64];
+    fcntl(at_terminal.input_terminal, F_SETFL, O_NONBLOCK);
+    for (ssize_t got; (got = read(at_terminal.input_terminal, line, sizeof line)) > 0;) {
+      still_typed.append(line, static_cast<std::size_t>(got));
     }
-    close(typed_at);
-    close(terminal);
+    fcntl(at_terminal.input_terminal, F_SETFL, 0);
+    EXPECT_EQ(still_typed, left_at_terminal) << input;
   }
+  if (at_terminal.input_terminal >= 0) close(at_terminal.input_terminal);
+  if (terminal >= 0) close(terminal);
   // Messages nobody can read still end the run with its status, not with a signal.
   if (!windows_target()) {
     EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
