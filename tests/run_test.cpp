@@ -82,84 +82,56 @@ const std::string kMissing = "fopen: No such file or directory\n";
 // holds no resources leaves only RSRC.INF.
 std::vector<Row> run_rows() {
   const TestBook novel = book_named("Novel"), a = book_named("A"), b = book_named("B"),
-                 c = book_named("C");
+                 c = book_named("C"), odd = book_named("a\\b: \x1b[1m\xE9*?"),
+                 zero = book_named(std::string("Ab\0cd", 5)),
+                 three = book_named("Three", {}, 2, std::string(300, '\x07')),
+                 largest = book_named("Largest", {}, 2, std::string(65535, '\xA5')),
+                 one = book_named("One", {}, 1, "v1 info");
+  TestBook v3 = novel;
+  v3.version = 3;
+  const std::string& prefix = layout::kInfoFilePrefix;
   std::vector<Row> rows = {
       {"BareNameUnpacksBesideTheBookAndPrintsNothing",
-       [=] { return book_run(make_book(novel), "", unpacked("Novel", novel)); }},
+       book_run(make_book(novel), "", unpacked("Novel", novel))},
       {"RelativeAndAbsolutePathsUnpackBesideTheBook",
-       [=] {
-         return RowRun{{{"books/a.imp", make_book(a)}, {"deep/er/b.imp", make_book(b)}},
-                       {"books/a.imp", "{work}/deep/er/b.imp"},
-                       "",
-                       unpacked("books/A", a) + unpacked("deep/er/B", b)};
-       }},
+       RowRun{{{"books/a.imp", make_book(a)}, {"deep/er/b.imp", make_book(b)}},
+              {"books/a.imp", "{work}/deep/er/b.imp"},
+              "",
+              unpacked("books/A", a) + unpacked("deep/er/B", b)}},
       {"EveryPathIsTakenFromTheStartingDirectory",
-       [=] {
-         return RowRun{
-             {{"a.imp", make_book(a)}, {"books/b.imp", make_book(b)}, {"c.imp", make_book(c)}},
-             {"a.imp", "books/b.imp", "c.imp"},
-             "",
-             unpacked("A", a) + unpacked("books/B", b) + unpacked("C", c)};
-       }},
-      {"EmptyPathReportsFopen",
-       [] {
-         return RowRun{{}, {""}, kMissing, {}};
-       }},
-      {"MissingBookAfterAGoodOneReportsFopen",
-       [=] {
-         return RowRun{{{"a.imp", make_book(a)}},
-                       {"a.imp", "missing.imp", "a.imp"},
-                       kMissing,
-                       unpacked("A", a)};
-       }},
+       RowRun{{{"a.imp", make_book(a)}, {"books/b.imp", make_book(b)}, {"c.imp", make_book(c)}},
+              {"a.imp", "books/b.imp", "c.imp"},
+              "",
+              unpacked("A", a) + unpacked("books/B", b) + unpacked("C", c)}},
+      {"EmptyPathReportsFopen", RowRun{{}, {""}, kMissing, {}}},
+      {"MissingBookAfterAGoodOneReportsFopen", RowRun{{{"a.imp", make_book(a)}},
+                                                      {"a.imp", "missing.imp", "a.imp"},
+                                                      kMissing,
+                                                      unpacked("A", a)}},
       {"ExistingOutputDirectoryIsRefusedAndLeftUntouched",
-       [=] {
-         return RowRun{
-             {{"a.imp", make_book(novel)}, {"Novel/RSRC.INF", "old info"}, {"Novel/keep", "kept"}},
-             {"a.imp"},
-             kExists,
-             {}};
-       }},
+       RowRun{{{"a.imp", make_book(novel)}, {"Novel/RSRC.INF", "old info"}, {"Novel/keep", "kept"}},
+              {"a.imp"},
+              kExists,
+              {}}},
       {"SameBookTwiceFindsTheFirstOnesOutput",
-       [=] {
-         return RowRun{{{"a.imp", make_book(a)}}, {"a.imp", "a.imp"}, kExists, unpacked("A", a)};
-       }},
+       RowRun{{{"a.imp", make_book(a)}}, {"a.imp", "a.imp"}, kExists, unpacked("A", a)}},
       // The header's checks are the reader's; here the process is seen to create nothing.
-      {"UnknownVersionCreatesNothing",
-       [=] {
-         TestBook v3 = novel;
-         v3.version = 3;
-         return book_run(make_book(v3), "Unknown IMP file version 3\n", {});
-       }},
+      {"UnknownVersionCreatesNothing", book_run(make_book(v3), "Unknown IMP file version 3\n", {})},
       {"InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock",
-       [] {
-         const TestBook three = book_named("Three", {}, 2, std::string(300, '\x07')),
-                        largest = book_named("Largest", {}, 2, std::string(65535, '\xA5')),
-                        one = book_named("One", {}, 1, "v1 info");
-         const std::string& prefix = layout::kInfoFilePrefix;
-         return RowRun{{{"e.imp", make_book(book_named("Empty", {}, 2, ""))},
-                        {"t.imp", make_book(three)},
-                        {"l.imp", make_book(largest)},
-                        {"o.imp", make_book(one)}},
-                       {"e.imp", "t.imp", "l.imp", "o.imp"},
-                       "",
-                       Files{{"Empty", "<dir>"},
-                             {"Empty/RSRC.INF", prefix + std::string(2, '\0')},
-                             {"Three", "<dir>"},
-                             {"Three/RSRC.INF", prefix + "\x01\x2C" + std::string(300, '\x07')}} +
-                           unpacked("Largest", largest) + unpacked("One", one)};
-       }},
-      {"BookNameEndsAtItsFirstZeroByte",
-       [] {
-         const TestBook zero = book_named(std::string("Ab\0cd", 5));
-         return book_run(make_book(zero), "", unpacked("Ab", zero));
-       }},
+       RowRun{{{"e.imp", make_book(book_named("Empty", {}, 2, ""))},
+               {"t.imp", make_book(three)},
+               {"l.imp", make_book(largest)},
+               {"o.imp", make_book(one)}},
+              {"e.imp", "t.imp", "l.imp", "o.imp"},
+              "",
+              Files{{"Empty", "<dir>"},
+                    {"Empty/RSRC.INF", prefix + std::string(2, '\0')},
+                    {"Three", "<dir>"},
+                    {"Three/RSRC.INF", prefix + "\x01\x2C" + std::string(300, '\x07')}} +
+                  unpacked("Largest", largest) + unpacked("One", one)}},
+      {"BookNameEndsAtItsFirstZeroByte", book_run(make_book(zero), "", unpacked("Ab", zero))},
       {"NamesThatAreFineOnPosixPassUnchanged",
-       [] {
-         const TestBook odd = book_named("a\\b: \x1b[1m\xE9*?");
-         return book_run(make_book(odd), "", unpacked(odd.name, odd));
-       },
-       Only::posix},
+       book_run(make_book(odd), "", unpacked(odd.name, odd)), Only::posix},
   };
   const std::vector<Row> refused = refusals("HostileIsRefused",
                                             {{"", ""},

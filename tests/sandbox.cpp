@@ -86,26 +86,22 @@ std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& b
                           const std::vector<Refusal>& type_codes, Only only) {
   std::vector<Row> rows;
   for (std::size_t i = 0; i < book_names.size(); ++i) {
-    rows.push_back({name + "BookName" + std::to_string(i),
-                    [refusal = book_names[i]] {
-                      return book_run(make_book(book_named(refusal.first)),
-                                      "Refusing book name \"" + refusal.second +
-                                          "\": it must name one new directory\n",
-                                      {});
-                    },
-                    only});
+    const auto& [bytes, shown] = book_names[i];
+    rows.push_back(
+        {name + "BookName" + std::to_string(i),
+         book_run(make_book(book_named(bytes)),
+                  "Refusing book name \"" + shown + "\": it must name one new directory\n", {}),
+         only});
   }
   for (std::size_t i = 0; i < type_codes.size(); ++i) {
-    rows.push_back(
-        {name + "TypeCode" + std::to_string(i),
-         [refusal = type_codes[i]] {
-           const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {refusal.first, "evil"}});
-           return book_run(make_book(book),
-                           "Refusing resource type \"" + refusal.second +
-                               "\": it must name one file in the book's directory\n",
-                           unpacked("Novel", book, Files{{"GOOD", "kept"}}));
-         },
-         only});
+    const auto& [bytes, shown] = type_codes[i];
+    const TestBook book = book_named("Novel", {{"GOOD", "kept"}, {bytes, "evil"}});
+    rows.push_back({name + "TypeCode" + std::to_string(i),
+                    book_run(make_book(book),
+                             "Refusing resource type \"" + shown +
+                                 "\": it must name one file in the book's directory\n",
+                             unpacked("Novel", book, Files{{"GOOD", "kept"}})),
+                    only});
   }
   return rows;
 }

@@ -71,12 +71,18 @@ struct RowRun {
 // A run that unpacks the one book "a.imp", which holds `bytes`.
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added);
 
-// A table row, run in a sandbox of its own. Its run is made when the row's test runs, so that no
-// test builds the books of every other row first.
+// A table row, run in a sandbox of its own. A run whose books are large is made when the row's
+// test runs, so that no test builds them for every other row first; a small one is given made.
 struct Row {
+  Row(std::string row_name, std::function<RowRun()> make, Only where = Only::anywhere)
+      : name(std::move(row_name)), run(std::move(make)), only(where) {}
+  Row(std::string row_name, RowRun made, Only where = Only::anywhere)
+      : Row(
+            std::move(row_name), [made] { return made; }, where) {}
+
   std::string name;  // the test's name, as CTest shows it
   std::function<RowRun()> run;
-  Only only = Only::anywhere;
+  Only only;
 };
 std::ostream& operator<<(std::ostream& out, const Row& row);
 

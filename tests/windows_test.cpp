@@ -90,27 +90,22 @@ std::vector<Row> windows_rows() {
                                      "abc",
                                      "\\x01abc"}},
                                    Only::windows);
+  const TestBook trimmed = book_named("Trimmed.",
+                                      {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}}),
+                 cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
   const std::vector<Row> more = {
       {"NamesWindowsOnlyTrimStayInside",
-       [] {
-         const TestBook trimmed =
-             book_named("Trimmed.", {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}});
-         return book_run(make_book(trimmed), "",
-                         {{"Trimmed", "<dir>"},
-                          {"Trimmed/RSRC.INF", expected_info_file(trimmed)},
-                          {"Trimmed/TEXT", "text"},
-                          {"Trimmed/abc", "dot"},
-                          {"Trimmed/xy", "blanks"}});
-       },
+       book_run(make_book(trimmed), "",
+                {{"Trimmed", "<dir>"},
+                 {"Trimmed/RSRC.INF", expected_info_file(trimmed)},
+                 {"Trimmed/TEXT", "text"},
+                 {"Trimmed/abc", "dot"},
+                 {"Trimmed/xy", "blanks"}}),
        Only::windows},
       {"BookNameBytesKeepTheirAnsiMeaning",
-       [] {
-         const TestBook cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
-         return book_run(make_book(cafe), "",
-                         {{"Café", "<dir>"},
-                          {"Café/RSRC.INF", expected_info_file(cafe)},
-                          {"Café/TEXT", "text"}});
-       },
+       book_run(
+           make_book(cafe), "",
+           {{"Café", "<dir>"}, {"Café/RSRC.INF", expected_info_file(cafe)}, {"Café/TEXT", "text"}}),
        Only::windows},
   };
   rows.insert(rows.end(), more.begin(), more.end());
@@ -125,23 +120,16 @@ INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), r
 Row paths_row(const std::string& name, const std::string& start,
               const std::vector<std::string>& named, const std::vector<std::string>& others,
               const std::vector<std::string>& args) {
-  return {"PathsInAnyScriptNameExactlyTheBookGiven" + name,
-          [=] {
-            RowRun run{{}, args, "", {}, start};
-            for (std::size_t i = 0; i < named.size() + others.size(); ++i) {
-              const bool unpacks = i < named.size();
-              const fs::path book =
-                  fs::path(start) / (unpacks ? named[i] : others[i - named.size()]);
-              const TestBook made = book_named("Book" + std::to_string(i), {{"TEXT", "text"}});
-              run.put[book.generic_string()] = make_book(made);
-              if (unpacks) {
-                run.added =
-                    run.added + unpacked((book.parent_path() / made.name).generic_string(), made);
-              }
-            }
-            return run;
-          },
-          Only::windows};
+  RowRun run{{}, args, "", {}, start};
+  for (std::size_t i = 0; i < named.size() + others.size(); ++i) {
+    const bool unpacks = i < named.size();
+    const fs::path book = fs::path(start) / (unpacks ? named[i] : others[i - named.size()]);
+    const TestBook made = book_named("Book" + std::to_string(i), {{"TEXT", "text"}});
+    run.put[book.generic_string()] = make_book(made);
+    if (unpacks)
+      run.added = run.added + unpacked((book.parent_path() / made.name).generic_string(), made);
+  }
+  return {"PathsInAnyScriptNameExactlyTheBookGiven" + name, run, Only::windows};
 }
 
 std::vector<Row> paths_rows() {
