@@ -6,7 +6,8 @@
 #include <cstdio>
 
 // Ends the process with `status`. A non-zero status first prints "Press any key to continue..."
-// and waits for one line on standard input (at most 18 characters are taken).
+// and waits for one line on standard input: a terminal's typed line whole, elsewhere at most 18
+// characters.
 [[noreturn]] void exit_with_pause(int status);
 
 // Prints the message that `format` and its arguments make, as printf would, and ends the run

@@ -43,14 +43,21 @@ struct Directory {
   void* handle = nullptr;
 #else
   int descriptor = -1;
+  // Its device and inode number when it was held. A file system that serves directories by path
+  // (FUSE: bindfs, sshfs) can put another directory behind the descriptor, so there it is checked
+  // against these before anything is made in it.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool served_by_path = true;
 #endif
   // Whether anyone but this run could have put entries in it, and then the files this run created
   // in it, which alone are ever written again: by their identities (file IDs, inode numbers), or
-  // by their names where the file system's inode numbers are no identity (FAT, exFAT, FUSE).
+  // on FAT and exFAT, whose inode numbers are no identity, by their names.
   bool others_may_write = true;
-  bool ids_identify = true;
-  std::vector<std::uint64_t> made;
-  std::vector<Path> made_names;
+  bool known_by_name = false;
+  std::vector<std::uint64_t> created_ids;
+  std::vector<Path> created_names;
+  std::string quoted;  // its name as messages quote it
 };
 
 // Opens a book for binary reading inside the folder of its path, held in `folder`; nullptr, with
@@ -60,10 +67,13 @@ std::FILE* open_book(const Path& path, Directory& folder);
 // Ignores the signals that would end the run in place of a failing write's error.
 void ignore_write_signals();
 
-// Whether standard input is a terminal (on Windows a console), which hands over a line at once.
-bool input_is_terminal();
+// What standard input is: a terminal that hands over a typed line whole (canonical mode; on
+// Windows a console in line-input mode), one that hands over each key as it is typed (raw or
+// non-canonical mode), or no terminal.
+enum class Input { lines, keys, stream };
+Input standard_input();
 // Reads up to `size` bytes of standard input, unbuffered: how many arrived, 0 at its end or on an
-// error. A terminal gives at most one line.
+// error. A terminal in line mode gives at most one line.
 std::size_t read_input(char* bytes, std::size_t size);
 
 // A command-line text as the console shows it.
@@ -77,9 +87,12 @@ bool is_plain_windows_name(const std::wstring& name);
 
 // What making an output directory came to: `failed` with errno set.
 enum class Making { made, exists, taken, failed };
-// Creates the directory `name` inside `folder` and holds it in `made`; `taken` when something
-// other than the new, empty directory was found under the name by the time it was held.
-Making make_output_directory(const Directory& folder, const Path& name, Directory& made);
+// Creates the directory `name` inside `folder` and holds it in `output`; `taken` when `folder` is
+// no longer the folder it was held as, or something other than the new, empty directory was found
+// under the name by the time it was held.
+Making make_output_directory(const Directory& folder, const Path& name, Directory& output);
+// Whether `directory` is still the directory it was held as.
+bool still_in_place(const Directory& directory);
 
 // The length of the file behind `stream`, when it is a regular file.
 bool regular_file_length(std::FILE* stream, std::uint64_t& length);

@@ -1,8 +1,10 @@
 // POSIX systems: directories held by descriptors and every entry made relative to them, output
-// files created exclusively, and on Linux the kernel's copy.
+// files created exclusively. What only Linux tells (a file system's kind) is asked of
+// file_system.h.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +12,7 @@
 #include <csignal>
 #include <cstring>
 
-#ifdef __linux__
-#include <linux/magic.h>
-#include <sys/sendfile.h>
-#include <sys/vfs.h>
-#endif
-
+#include "platform/file_system.h"
 #include "platform/platform.h"
 
 // Books and resources may lie past 4 GiB, also on 32-bit systems (the build asks for 64-bit file
@@ -49,27 +46,6 @@ T closing(int descriptor, T result) {
   return result;
 }
 
-// Whether the inode numbers of the file system behind `directory` name its files for as long as
-// they exist. FAT and exFAT give a file looked up under another spelling, or read back after the
-// kernel dropped it from its cache, a new number, and so may FUSE, whose drivers serve both.
-bool ids_identify(int directory) {
-#ifdef __linux__
-  struct statfs file_system;
-  if (fstatfs(directory, &file_system) != 0) return true;
-  switch (static_cast<unsigned long>(file_system.f_type)) {
-    case 0x4d44:      // MSDOS_SUPER_MAGIC: vfat, msdos
-    case 0x2011BAB0:  // EXFAT_SUPER_MAGIC
-    case 0x65735546:  // FUSE_SUPER_MAGIC: fuse and fuseblk
-      return false;
-    default:
-      return true;
-  }
-#else
-  (void)directory;
-  return true;
-#endif
-}
-
 // Whether `a` and `b` are one name to a file system that folds ASCII letter case.
 bool same_folded(const std::string& a, const std::string& b) {
   const auto lower = [](char c) {
@@ -99,6 +75,14 @@ bool list_as_empty(int descriptor, bool& empty) {
   return error == 0;
 }
 
+// Records how the file system serves `directory` and what it holds now, as still_in_place will
+// find it again.
+bool remember(Directory& directory, const FileSystemRules& rules) {
+  directory.served_by_path = rules.served_by_path;
+  directory.known_by_name = rules.known_by_name;
+  return identity_now(directory.descriptor, directory.device, directory.inode);
+}
+
 }  // namespace
 
 Directory::~Directory() {
@@ -111,6 +95,7 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   const auto [directory, file] = split_posix_path(path);
   folder.descriptor = open(directory.empty() ? "." : directory.c_str(), kHoldFolder);
   if (folder.descriptor < 0) return nullptr;
+  if (!remember(folder, file_system_rules(folder.descriptor))) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
       openat(folder.descriptor, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -118,8 +103,10 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream != nullptr ? stream : closing(book, stream);
 }
 
-bool input_is_terminal() {
-  return isatty(STDIN_FILENO) == 1;
+Input standard_input() {
+  termios mode;
+  if (tcgetattr(STDIN_FILENO, &mode) != 0) return Input::stream;
+  return (mode.c_lflag & ICANON) != 0 ? Input::lines : Input::keys;
 }
 
 std::size_t read_input(char* bytes, std::size_t size) {
@@ -139,27 +126,38 @@ std::string console_text(const Path& text) {
   return text;
 }
 
+bool still_in_place(const Directory& directory) {
+  if (!directory.served_by_path) return true;
+  std::uint64_t device = 0, inode = 0;
+  return identity_now(directory.descriptor, device, inode) && device == directory.device &&
+         inode == directory.inode;
+}
+
 // The directory is made with the default permissions, then opened without following a symlink:
 // between the two a neighbour may have put something else under the name, and only a directory
 // that holds nothing can be the one just made (or one as good), whoever owns it.
-Making make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+Making make_output_directory(const Directory& folder, const Path& name, Directory& output) {
+  if (!still_in_place(folder)) return Making::taken;
   if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) {
     return errno == EEXIST ? Making::exists : Making::failed;
   }
-  made.descriptor =
+  output.descriptor =
       openat(folder.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (made.descriptor < 0) {
+  if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
   }
   struct stat status;
   bool empty = false;
-  if (fstat(made.descriptor, &status) != 0 || !list_as_empty(made.descriptor, empty)) {
+  if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
+      !remember(output, file_system_rules(output.descriptor))) {
     return Making::failed;
   }
   if (!empty) return Making::taken;
-  // Only this run's user can put entries in its own directory that no group or other may write.
-  made.others_may_write = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
-  made.ids_identify = ids_identify(made.descriptor);
+  // Only this run's user can put entries in its own directory that no group or other may write,
+  // where the kernel serves it: a file system that serves by path may let others write there,
+  // whatever mode it shows.
+  output.others_may_write = output.served_by_path || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+                            status.st_uid != geteuid();
   return Making::made;
 }
 
@@ -174,10 +172,9 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 // emptied and written again only when it is a regular file with one link that this run made there
 // (where no one else may write to the directory, every file in it is this run's): two records of
 // one type code, or codes the file system folds together, meet in one file. It is known by its
-// inode number, or where those are no identity by its name, letter case folded: a file system
-// without links (FAT, exFAT) cannot lead outside the directory through a file, and on any other
-// the checks of symlinks, links and the file's type still hold. Anything else is refused: EEXIST,
-// or the system's error for what stands there.
+// inode number, or on FAT and exFAT, whose inode numbers are no identity, by its name, letter case
+// folded: there no link exists and no file from elsewhere can appear. Anything else is refused:
+// EEXIST, or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
   const int file =
@@ -185,12 +182,12 @@ int create_output(Directory& directory, const Path& name) {
   struct stat status;
   if (file >= 0) {
     if (!directory.others_may_write) return file;
-    if (!directory.ids_identify) {
-      directory.made_names.push_back(name);
+    if (directory.known_by_name) {
+      directory.created_names.push_back(name);
       return file;
     }
     if (fstat(file, &status) != 0) return closing(file, -1);
-    directory.made.push_back(static_cast<std::uint64_t>(status.st_ino));
+    directory.created_ids.push_back(static_cast<std::uint64_t>(status.st_ino));
     return file;
   }
   if (errno != EEXIST) return -1;
@@ -199,15 +196,14 @@ int create_output(Directory& directory, const Path& name) {
       openat(at, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (existing < 0) return -1;
   if (fstat(existing, &status) != 0) return closing(existing, -1);
-  const auto& made = directory.made;
-  const auto& names = directory.made_names;
-  const bool made_here = !directory.others_may_write ||
-                         std::find(made.begin(), made.end(),
-                                   static_cast<std::uint64_t>(status.st_ino)) != made.end() ||
-                         std::any_of(names.begin(), names.end(), [&](const Path& made_name) {
-                           return same_folded(made_name, name);
-                         });
-  if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || !made_here) {
+  const auto& ids = directory.created_ids;
+  const auto& names = directory.created_names;
+  const bool created_here =
+      !directory.others_may_write ||
+      std::find(ids.begin(), ids.end(), static_cast<std::uint64_t>(status.st_ino)) != ids.end() ||
+      std::any_of(names.begin(), names.end(),
+                  [&](const Path& created) { return same_folded(created, name); });
+  if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || !created_here) {
     close(existing);
     errno = EEXIST;
     return -1;
@@ -235,58 +231,3 @@ bool write_output(int file, const unsigned char* data, std::size_t size) {
 bool close_output(int file) {
   return close(file) == 0;
 }
-
-#ifdef __linux__
-
-namespace {
-
-// Measured for resources of 1 MiB and more: into tmpfs the kernel's copy takes 0.85-0.92 of the
-// time of read and write; into ext4 it takes 1.05-1.10 of it where the data starts on a page
-// boundary and up to 1.4 where it does not, as a resource's data in a book mostly does.
-bool kernel_copy_pays(int output) {
-  struct statfs file_system;
-  return fstatfs(output, &file_system) == 0 && file_system.f_type == TMPFS_MAGIC;
-}
-
-}  // namespace
-
-bool copy_in_kernel(std::FILE* book, std::uint64_t offset, int output, std::uint64_t size,
-                    std::uint64_t& copied) {
-  copied = 0;
-  if (!kernel_copy_pays(output)) return true;
-  const int from = fileno(book);
-  bool use_copy_file_range = true;
-  while (copied < size) {
-    const std::size_t chunk =
-        static_cast<std::size_t>(std::min<std::uint64_t>(size - copied, 1u << 30));
-    ssize_t done;
-    if (use_copy_file_range) {
-      loff_t position = static_cast<loff_t>(offset + copied);
-      done = copy_file_range(from, &position, output, nullptr, chunk, 0);
-      if (done < 0 && errno != EINTR) {
-        use_copy_file_range = false;  // refused here: sendfile may do it
-        continue;
-      }
-    } else {
-      off_t position = static_cast<off_t>(offset + copied);
-      done = sendfile(output, from, &position, chunk);
-      // Refused or failed: read and write copy the rest, and report what fails on which side.
-      if (done < 0 && errno != EINTR) break;
-    }
-    if (done < 0) continue;
-    if (done == 0) break;  // the book ends early
-    copied += static_cast<std::uint64_t>(done);
-  }
-  // The stream's buffer may hold bytes from before the copy; reading goes on after it.
-  return copied == 0 || fseeko(book, static_cast<off_t>(offset + copied), SEEK_SET) == 0;
-}
-
-#else
-
-// Elsewhere read and write do every copy.
-bool copy_in_kernel(std::FILE*, std::uint64_t, int, std::uint64_t, std::uint64_t& copied) {
-  copied = 0;
-  return true;
-}
-
-#endif

@@ -148,10 +148,11 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   return stream;
 }
 
-// A console in line-input mode hands over the typed line whole, as a terminal does.
-bool input_is_terminal() {
+// A console hands over the typed line whole in line-input mode, and each key otherwise.
+Input standard_input() {
   DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+  if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) == 0) return Input::stream;
+  return (mode & ENABLE_LINE_INPUT) != 0 ? Input::lines : Input::keys;
 }
 
 std::size_t read_input(char* bytes, std::size_t size) {
@@ -183,14 +184,19 @@ std::string console_text(const Path& text) {
   return converted;
 }
 
-Making make_output_directory(const Directory& folder, const Path& name, Directory& made) {
+Making make_output_directory(const Directory& folder, const Path& name, Directory& output) {
   // Created and held in one call: there is no moment at which another entry could be reached.
-  made.handle =
+  output.handle =
       open_inside(folder.handle, name,
                   FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                   kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
-  if (made.handle != nullptr) return Making::made;
+  if (output.handle != nullptr) return Making::made;
   return errno == EEXIST ? Making::exists : Making::failed;
+}
+
+// A handle holds the directory it was opened on, wherever that is renamed.
+bool still_in_place(const Directory&) {
+  return true;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -241,7 +247,7 @@ int create_output(Directory& directory, const Path& name) {
       open_inside(directory.handle, name, kAccess, FILE_SHARE_READ, FILE_CREATE, kOptions);
   if (file != nullptr) {
     if (!file_id(file, id)) return closing(file);
-    directory.made.push_back(id);
+    directory.created_ids.push_back(id);
     return descriptor_of(file, _O_WRONLY);
   }
   if (errno != EEXIST) return -1;
@@ -255,9 +261,9 @@ int create_output(Directory& directory, const Path& name) {
       !query(file, FileBasicInformation, basic)) {
     return closing(file);
   }
-  const auto& made = directory.made;
+  const auto& ids = directory.created_ids;
   if ((basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || standard.Directory ||
-      standard.NumberOfLinks != 1 || std::find(made.begin(), made.end(), id) == made.end()) {
+      standard.NumberOfLinks != 1 || std::find(ids.begin(), ids.end(), id) == ids.end()) {
     errno = EEXIST;
     return closing(file);
   }

@@ -45,9 +45,15 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
   if (read_some(book, data, size, error) != size) fail_short_read(error, cut_short);
 }
 
-// An output file, closed on every way out of the procedure that created it.
+[[noreturn]] void refuse_taken(const std::string& quoted) {
+  fail("Refusing output directory \"%s\": something else took its place\n", quoted.c_str());
+}
+
+// An output file, closed on every way out of the procedure that created it. It is created only
+// in the output directory this run made, where another could have come to stand behind its handle.
 struct OutputFile {
   OutputFile(Directory& directory, const Path& name) {
+    if (!still_in_place(directory)) refuse_taken(directory.quoted);
     if (name.empty()) errno = ENOENT;  // the empty name names no file, not the directory
     file = name.empty() ? -1 : create_output(directory, name);
     if (file < 0) fail_with_error("out");
@@ -134,11 +140,12 @@ void unpack_book(std::FILE* stream, const Directory& folder) {
     case Making::exists:
       fail("The res directory already exists.  Please delete it first\n");
     case Making::taken:
-      fail("Refusing output directory \"%s\": something else took its place\n", shown.c_str());
+      refuse_taken(shown);
     case Making::failed:
       if (errno == ENOMEM) fail("Out of memory\n");
       fail_with_error("mkdir");
   }
+  output.quoted = shown;
 
   Path info_name;
   entry_name(kInfoFileName, info_name);

@@ -1,0 +1,21 @@
+// What the POSIX code asks of the system beyond POSIX: what kind of file system a directory is on,
+// its identity read past any cache, and a copy inside the kernel. Linux answers by what it reports
+// about itself (linux.cpp); elsewhere, where the kind cannot be told, the safe rule holds.
+#pragma once
+
+#include <cstdint>
+
+// The rules that the file system behind a directory descriptor allows.
+struct FileSystemRules {
+  // Its inode numbers are no identity (FAT, exFAT): a file is known by its name, letter case
+  // folded, and no link or file from elsewhere can appear there.
+  bool known_by_name = false;
+  // It may serve directories by path (FUSE), so another directory can come to stand behind a
+  // descriptor, and a directory's owner and mode say nothing of who can write to it.
+  bool served_by_path = true;
+};
+FileSystemRules file_system_rules(int directory);
+
+// The device and inode number of what `descriptor` holds, asked of the file system itself, past
+// any attribute cache; false, with errno set, when they cannot be read.
+bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode);
