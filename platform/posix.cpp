@@ -135,7 +135,9 @@ bool still_in_place(const Directory& directory) {
 
 // The directory is made with the default permissions, then opened without following a symlink:
 // between the two a neighbour may have put something else under the name, and only a directory
-// that holds nothing can be the one just made (or one as good), whoever owns it.
+// that holds nothing can be the one just made (or one as good), whoever owns it. The folder is
+// checked before and after: a folder swapped in between leaves at most that empty directory in
+// the other folder.
 Making make_output_directory(const Directory& folder, const Path& name, Directory& output) {
   if (!still_in_place(folder)) return Making::taken;
   if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) {
@@ -143,6 +145,11 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   }
   output.descriptor =
       openat(folder.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // Where the folder is served by path, it may have been swapped meanwhile, and the directory
+  // made in another one.
+  const int error = errno;
+  if (!still_in_place(folder)) return Making::taken;
+  errno = error;
   if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
   }

@@ -217,10 +217,16 @@ Limits traced(const std::string& inject, const std::string& path) {
 }
 
 std::string mount_image(MountedImage& image) {
-  const bool exfat = image.kind == "exfat";
-  const std::string mkfs = exfat ? "mkfs.exfat" : "mkfs.vfat",
-                    driver = exfat ? "mount.exfat-fuse" : "fusefat",
-                    packages = exfat ? "exfatprogs and exfat-fuse" : "dosfstools and fusefat";
+  const bool exfat = image.kind == "exfat", served = image.kind == "bindfs";
+  const std::string mkfs = served  ? "true"
+                           : exfat ? "mkfs.exfat"
+                                   : "mkfs.vfat",
+                    driver = served  ? "bindfs"
+                             : exfat ? "mount.exfat-fuse"
+                                     : "fusefat",
+                    packages = served  ? "bindfs"
+                               : exfat ? "exfatprogs and exfat-fuse"
+                                       : "dosfstools and fusefat";
   if (geteuid() != 0) return "mounting an image needs root";
   if (access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
   if (!quietly("command -v " + mkfs + " && command -v " + driver)) return "needs " + packages;
@@ -228,13 +234,19 @@ std::string mount_image(MountedImage& image) {
   image.point = image.folder + "/mounted";
   const std::string file = image.folder + "/image";
   fs::create_directory(image.point);
-  if (!quietly("truncate -s 64M " + file + " && " + mkfs + " " + file)) return mkfs + " failed";
+  if (served) {
+    image.beneath = file;
+    fs::create_directory(file);
+  } else if (!quietly("truncate -s 64M " + file + " && " + mkfs + " " + file)) {
+    return mkfs + " failed";
+  }
   // exFAT's driver wants a block device: a loop device, let go at once so that it goes with the
   // mount.
   const std::string mount =
       exfat ? "loop=$(losetup -f --show " + file + ") && { " + driver + " -o " + image.options +
                   " $loop " + image.point + "; mounted=$?; losetup -d $loop; exit $mounted; }"
-            : driver + " -s -o rw+," + image.options + " " + file + " " + image.point;
+      : served ? driver + " " + image.options + " " + file + " " + image.point
+               : driver + " -s -o rw+," + image.options + " " + file + " " + image.point;
   return quietly(mount) ? "" : driver + " could not mount the image";
 }
 

@@ -64,12 +64,14 @@ const char* no_strace();
 // Limits under which strace runs impx, injecting `inject` into the calls on `path` ("" for all).
 Limits traced(const std::string& inject, const std::string& path = "");
 
-// A file system image, made afresh and mounted through its FUSE driver for one test.
+// A file system image, made afresh and mounted through its FUSE driver for one test, or a folder
+// served through bindfs, which serves it by path as sshfs does.
 struct MountedImage {
-  std::string kind;     // "exfat" or "vfat"
+  std::string kind;     // "exfat", "vfat" or "bindfs"
   std::string options;  // the driver's mount options
-  std::string folder;   // holds the image and the mount point
+  std::string folder;   // holds the image (or the served folder) and the mount point
   std::string point;
+  std::string beneath;  // where a neighbour changes what the mount shows: the served folder
 };
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(MountedImage& image);

@@ -131,12 +131,12 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   EXPECT_EQ(read_file(work + "/Novel/LAST"), "last");
 }
 
-// The same books where the run's folder is, and on FAT and exFAT, where inode numbers are no
+// The same books where the run's folder is, on FAT and exFAT, where inode numbers are no
 // identity, mounted through their FUSE drivers for another user or open to all (as e-reader storage
-// and shared partitions are) and unpacked by root.
+// and shared partitions are), and on a folder served by path through bindfs, unpacked by root.
 struct FileSystem {
   const char* name;
-  const char* kind;  // "exfat" or "vfat" for an image; "" for the system's temporary directory
+  const char* kind;  // "exfat", "vfat" or "bindfs" for a mount; "" for the temporary directory
   const char* options;
 };
 
@@ -162,24 +162,25 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
   void discard(const std::string& done) override {
     if (image.point.empty()) remove_tree(done);
   }
+  // Where a neighbour finds `path` (below the mount point): beneath the mount, where it has one.
+  std::string beneath(const std::string& path) const {
+    return image.beneath.empty() ? path : image.beneath + path.substr(image.point.size());
+  }
 
-  // Unpacks `book` from "book.imp" held before its record number `record` (from 1) while
-  // `at_hold` runs beside it: the book comes from a pipe that pauses there, or on an image strace
-  // holds the run for half a second before the record's file (after RSRC.INF).
-  Outcome impx_held(const TestBook& book, std::size_t record,
-                    const std::function<void()>& at_hold) {
+  // Unpacks `book` from "book.imp" held once its first resource's file is written, while `at_hold`
+  // runs beside it: the book comes from a pipe that pauses before the second record, or on a mount
+  // strace holds the run for half a second after it closes that file.
+  Outcome impx_held(const TestBook& book, const std::function<void()>& at_hold) {
+    const TestResource& first = book.resources[0];
     if (image.point.empty()) {
-      std::size_t pause_at = data_offset_of(book);
-      for (std::size_t i = 0; i + 1 < record; ++i) {
-        pause_at += layout::entry_size(book.version) + book.resources[i].data.size();
-      }
+      const std::size_t pause_at =
+          data_offset_of(book) + layout::entry_size(book.version) + first.data.size();
       return impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), pause_at, at_hold);
     }
     put("book.imp", make_book(book));
     std::thread beside(at_hold);
     const Outcome run = impx(
-        {"book.imp"}, "",
-        traced("openat:delay_enter=500000:when=" + std::to_string(record + 1), work + "/Novel"));
+        {"book.imp"}, "", traced("close:delay_exit=500000:when=1", work + "/Novel/" + first.type));
     beside.join();
     return run;
   }
@@ -188,53 +189,76 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
 };
 class OnImage : public OnFileSystem {};
 
-// While the run is held, a neighbour plants an entry under a later resource's name, or swaps the
-// output directory for a symlink: nothing outside is touched, and only files this run made are
-// written again (the third record's AAAA meets the first's). The output directory is
-// group-writable, so that this run cannot know it alone put files there. An image leaves out the
+// While the run is held, a neighbour plants an entry under a later resource's name or in place of
+// the run's first file, or swaps the output directory for a symlink or for an earlier output:
+// nothing outside is touched, and only files this run made are written again (the third record's
+// AAAA meets the first's). The output directory is group-writable, so that this run cannot know it
+// alone put files there. On a mount served by path the neighbour works in the served folder beneath
+// it, where a swapped directory comes to stand behind the run's handle. An image leaves out the
 // entries its file system cannot hold. (wine takes a symlink for the file it leads to, which is no
 // file this run made.)
 TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
+  const char* const taken = "Refusing output directory \"Novel\": something else took its place";
   const struct {
     const char* what;
     int (*plant)(const char* outside, const char* planted);
     const char* posix_error;    // "" when the run goes on in the directory it made
+    const char* served_error;   // where the neighbour works beneath a mount served by path
     const char* windows_error;  // nullptr where wine has no such entry
   } plants[] = {
-      {"symlink", symlink, "Too many levels of symbolic links", "File exists"},
-      {"hard link", link, "File exists", "File exists"},
-      {"directory", [](const char*, const char* at) { return mkdir(at, 0700); }, "Is a directory",
-       "Permission denied"},
+      {"symlink", symlink, "out: Too many levels of symbolic links", "out: File exists",
+       "out: File exists"},
+      {"symlink in place of a file this run made",
+       [](const char* out, const char* at) {
+         const std::string made = fs::path(at).replace_filename("AAAA").string();
+         fs::rename(made, made + "-moved");
+         return symlink(out, made.c_str());
+       },
+       "out: Too many levels of symbolic links", "out: File exists", "out: File exists"},
+      {"hard link", link, "out: File exists", "out: File exists", "out: File exists"},
+      {"directory", [](const char*, const char* at) { return mkdir(at, 0700); },
+       "out: Is a directory", "out: Is a directory", "out: Permission denied"},
       {"named pipe", [](const char*, const char* at) { return mkfifo(at, 0600); },
-       "No such device or address", nullptr},
+       "out: No such device or address", "out: No such device or address", nullptr},
       {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
-       "File exists", "File exists"},
+       "out: File exists", "out: File exists", "out: File exists"},
       {"directory swapped for a symlink",
        [](const char* out, const char* at) {
          const fs::path novel = fs::path(at).parent_path();
          fs::rename(novel, novel.string() + "-moved");
          return symlink(fs::path(out).parent_path().c_str(), novel.c_str());
        },
-       "", ""},
+       "", taken, ""},
+      {"directory swapped for an earlier output",  // the earlier output is still seen as outside
+       [](const char* out, const char* at) {
+         const fs::path novel = fs::path(at).parent_path(), earlier = fs::path(out).parent_path();
+         if (symlink(novel.c_str(), (earlier.string() + "-seen").c_str()) != 0) return -1;
+         fs::rename(novel, novel.string() + "-moved");
+         fs::rename(earlier, novel);
+         return rename((earlier.string() + "-seen").c_str(), earlier.c_str());
+       },
+       "", taken, ""},
   };
   const TestBook book =
       book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}, {"AAAA", "again"}});
   const mode_t umask_before = umask(002);
-  for (const auto& [what, plant, posix_error, windows_error] : plants) {
-    const char* error = windows_target() ? windows_error : posix_error;
+  for (const auto& [what, plant, posix_error, served_error, windows_error] : plants) {
+    const char* error = windows_target()        ? windows_error
+                        : image.beneath.empty() ? posix_error
+                                                : served_error;
     if (error == nullptr) continue;
-    const std::string outside = sandbox + "/outside/BBBB", planted = work + "/Novel/BBBB";
+    const std::string outside = beneath(sandbox + "/outside/BBBB"),
+                      planted = beneath(work + "/Novel/BBBB");
     put("../outside/BBBB", "precious");
     int planted_with = -1;  // the plant's errno, 0 when planted; -1 when the run made no AAAA
-    const Outcome run = impx_held(book, 2, [&] {
+    const Outcome run = impx_held(book, [&] {
       if (wait_until([&] { return exists(work + "/Novel/AAAA"); })) {
         planted_with = plant(outside.c_str(), planted.c_str()) == 0 ? 0 : errno;
       }
     });
     if (planted_with == 0) {
       EXPECT_EQ(run.status, *error == '\0' ? 0 : 255) << what;
-      EXPECT_EQ(run.err, *error == '\0' ? "" : "out: " + std::string(error) + "\n" + kPrompt)
-          << what;
+      EXPECT_EQ(run.err, *error == '\0' ? "" : error + ("\n" + std::string(kPrompt))) << what;
       if (*error == '\0') {
         EXPECT_EQ(
             tree(work + "/Novel-moved"),
@@ -252,12 +276,12 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
 }
 
 // Two records of one type code meet in one file, also when the kernel forgot the file between
-// them (as memory pressure makes it during a large book), and so do codes the file system takes
+// them (as memory pressure makes it during a large book), and so do codes that FAT and exFAT take
 // for one name; the later bytes win.
 TEST_P(OnImage, RepeatedAndFoldedCodesMeetInOneFile) {
   const TestBook book = book_named(
       "Novel", {{"DUPL", "one"}, {"DUPL", "two"}, {"TEXT", "first"}, {"text", "second"}});
-  const Outcome run = impx_held(book, 2, [&] {
+  const Outcome run = impx_held(book, [&] {
     std::error_code unknown;  // its size as the file system tells it while the run writes to it
     wait_until([&] { return fs::file_size(work + "/Novel/DUPL", unknown) == 3; });
     usleep(100000);  // the file is closed by now
@@ -265,21 +289,23 @@ TEST_P(OnImage, RepeatedAndFoldedCodesMeetInOneFile) {
   });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("Novel"),
-            (Files{{"RSRC.INF", expected_info_file(book)}, {"DUPL", "two"}, {"TEXT", "second"}}));
+  const Files folded{{"TEXT", "second"}}, apart{{"TEXT", "first"}, {"text", "second"}};
+  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(book)}, {"DUPL", "two"}} +
+                              (image.kind == "bindfs" ? apart : folded)));
 }
 
 const FileSystem kImages[] = {
     {"ExfatOfAnotherUser", "exfat", "uid=1000,gid=1000,umask=022,allow_other"},
     {"ExfatOpenToAll", "exfat", "umask=000"},
     {"FatOfAnotherUser", "vfat", "uid=1000,gid=1000,umask=022,allow_other"},
-    {"FatOpenToAll", "vfat", "umask=000"}};
+    {"FatOpenToAll", "vfat", "umask=000"},
+    {"ServedByPath", "bindfs", "--resolve-symlinks"}};
 std::string file_system_name(const testing::TestParamInfo<FileSystem>& info) {
   return info.param.name;
 }
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnFileSystem,
                          testing::Values(FileSystem{"Here", "", ""}, kImages[0], kImages[1],
-                                         kImages[2], kImages[3]),
+                                         kImages[2], kImages[3], kImages[4]),
                          file_system_name);
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnImage, testing::ValuesIn(kImages), file_system_name);
 

@@ -1,6 +1,7 @@
 // The command line, the run control and the output directory, seen from outside the process.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,8 +32,9 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   }
   EXPECT_EQ(run.out, "");
   // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
-  // also from a pipe. From a terminal it takes the whole typed line, so that none of it reaches
-  // the shell after the run; a line typed ahead of it stays.
+  // also from a pipe. From a terminal in line mode it takes the whole typed line, so that none of
+  // it reaches the shell after the run; a line typed ahead of it stays. A terminal that hands over
+  // each key (raw, -icanon) is read as a pipe is, where Enter may come as a carriage return.
   Limits then_cat, at_terminal;
   then_cat.input_from_pipe = true;
   then_cat.wrapper = {"sh", "-c", "\"$0\" \"$@\"; status=$?; cat; exit $status"};
@@ -43,32 +45,43 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   if (at_terminal.input_terminal < 0 && !windows_target()) {
     std::cout << "not run: the terminal (no pseudo-terminal here)\n";
   }
+  termios line_mode{}, raw_mode{}, key_mode{};
+  if (at_terminal.input_terminal >= 0) tcgetattr(at_terminal.input_terminal, &line_mode);
+  raw_mode = key_mode = line_mode;
+  cfmakeraw(&raw_mode);
+  key_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON);
   const struct {
-    std::string input, left, left_at_terminal;
+    std::string input, left, left_at_terminal, left_at_keys;
   } lines[] = {
-      {"0123456789abcdefghijklmnop\nNEXT\n", "ijklmnop\nNEXT\n", "NEXT\n"},
-      {std::string(24, 'j') + "\nNEXT\n", "jjjjjj\nNEXT\n", "NEXT\n"},
-      {"a\nNEXT\n", "NEXT\n", "NEXT\n"},
-      {"", "", ""},
+      {"0123456789abcdefghijklmnop\nNEXT\n", "ijklmnop\nNEXT\n", "NEXT\n", "ijklmnop\nNEXT\n"},
+      {std::string(24, 'j') + "\nNEXT\n", "jjjjjj\nNEXT\n", "NEXT\n", "jjjjjj\nNEXT\n"},
+      {"a\nNEXT\n", "NEXT\n", "NEXT\n", "NEXT\n"},
+      {"a\rNEXT\n", "", "NEXT\n", "NEXT\n"},
+      {"", "", "", ""},
   };
-  for (const auto& [input, left, left_at_terminal] : lines) {
+  for (const auto& [input, left, left_at_terminal, left_at_keys] : lines) {
     const Outcome prompted = impx({"missing.imp"}, input, then_cat);
     EXPECT_EQ(prompted.status, 255) << input;
     EXPECT_EQ(prompted.out, left) << input;
-    if (at_terminal.input_terminal < 0 || input.empty()) continue;
-    ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
-    std::string still_typed;  // one read a line, until none is left
-    char line[64];
-    fcntl(at_terminal.input_terminal, F_SETFL, O_NONBLOCK);
-    for (ssize_t got; (got = read(at_terminal.input_terminal, line, sizeof line)) > 0;) {
-      still_typed.append(line, static_cast<std::size_t>(got));
+    for (const termios* mode : {&line_mode, &raw_mode, &key_mode}) {
+      if (at_terminal.input_terminal < 0 || input.empty()) continue;
+      tcsetattr(at_terminal.input_terminal, TCSANOW, mode);
+      ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+      EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
+      std::string still_typed;  // one read a line, until none is left
+      char line[64];
+      fcntl(at_terminal.input_terminal, F_SETFL, O_NONBLOCK);
+      for (ssize_t got; (got = read(at_terminal.input_terminal, line, sizeof line)) > 0;) {
+        still_typed.append(line, static_cast<std::size_t>(got));
+      }
+      fcntl(at_terminal.input_terminal, F_SETFL, 0);
+      EXPECT_EQ(still_typed, mode == &line_mode ? left_at_terminal : left_at_keys)
+          << input
+          << (mode == &raw_mode   ? " (raw)"
+              : mode == &key_mode ? " (-icanon)"
+                                  : "");
     }
-    fcntl(at_terminal.input_terminal, F_SETFL, 0);
-    EXPECT_EQ(still_typed, left_at_terminal) << input;
   }
-  if (at_terminal.input_terminal >= 0) close(at_terminal.input_terminal);
-  if (terminal >= 0) close(terminal);
   // Messages nobody can read still end the run with its status, not with a signal.
   if (!windows_target()) {
     EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
