@@ -131,12 +131,14 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   EXPECT_EQ(read_file(work + "/Novel/LAST"), "last");
 }
 
-// The same books where the run's folder is, on FAT and exFAT, where inode numbers are no
-// identity, mounted through their FUSE drivers for another user or open to all (as e-reader storage
-// and shared partitions are), and on a folder served by path through bindfs, unpacked by root.
+// The same books in the system's temporary directory and in memory, on FAT and exFAT, where inode
+// numbers are no identity, mounted through their FUSE drivers for another user or open to all (as
+// e-reader storage and shared partitions are), and on a folder served by path through bindfs,
+// unpacked by root.
 struct FileSystem {
   const char* name;
-  const char* kind;  // "exfat", "vfat" or "bindfs" for a mount; "" for the temporary directory
+  // "exfat", "vfat" or "bindfs" for a mount; "tmpfs" for /dev/shm; "" for the temporary directory
+  const char* kind;
   const char* options;
 };
 
@@ -144,7 +146,10 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
  protected:
   void SetUp() override {
     image = {GetParam().kind, GetParam().options};
-    if (!image.kind.empty()) {
+    if (image.kind == "tmpfs") {
+      base = memory_folder();
+      if (base.empty()) GTEST_SKIP() << "needs a writable /dev/shm (tmpfs)";
+    } else if (!image.kind.empty()) {
       if (windows_target()) GTEST_SKIP() << "the images are mounted for the POSIX tool";
       if (const char* why = no_strace()) GTEST_SKIP() << why;
       const std::string why_not = mount_image(image);
@@ -304,8 +309,9 @@ std::string file_system_name(const testing::TestParamInfo<FileSystem>& info) {
   return info.param.name;
 }
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnFileSystem,
-                         testing::Values(FileSystem{"Here", "", ""}, kImages[0], kImages[1],
-                                         kImages[2], kImages[3], kImages[4]),
+                         testing::Values(FileSystem{"Here", "", ""},
+                                         FileSystem{"InMemory", "tmpfs", ""}, kImages[0],
+                                         kImages[1], kImages[2], kImages[3], kImages[4]),
                          file_system_name);
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnImage, testing::ValuesIn(kImages), file_system_name);
 
