@@ -1,5 +1,4 @@
 // impx: unpacks each book file named on the command line into a new directory beside it.
-#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -21,8 +20,7 @@ int IMPX_MAIN(int argc, PathChar** argv) {
   // directory: each book's output is made through the folder it was read from, held meanwhile.
   for (int i = 1; i < argc; ++i) {
     Directory folder;
-    if (argv[i][0] == 0) errno = ENOENT;  // the empty path names no file, not the folder
-    std::FILE* book = argv[i][0] == 0 ? nullptr : open_book(argv[i], folder);
+    std::FILE* book = names_no_file(argv[i]) ? nullptr : open_book(argv[i], folder);
     if (book == nullptr) fail_with_error("fopen");
     unpack_book(book, folder);
   }

@@ -1,5 +1,6 @@
 // The rules for paths and names that every host tests: the folder of a path and the names a file
 // system entry may take, on POSIX and on Windows.
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 
@@ -84,14 +85,18 @@ bool is_plain_posix_name(const char* name) {
 }
 
 bool is_plain_windows_name(const std::wstring& name) {
-  if (name == L"." || name == L"..") return false;
   bool only_dots_and_blanks = true;
   for (const wchar_t c : name) {
     if (c < 32 || std::wcschr(L"/\\:<>\"|?*", c) != nullptr) return false;
     if (c != L'.' && c != L' ') only_dots_and_blanks = false;
   }
-  // Windows trims trailing dots and blanks; a name of nothing else would name the directory
-  // itself or its parent.
+  // Windows trims trailing dots and blanks; a name of nothing else ("." and ".." among them)
+  // would name the directory itself or its parent.
   if (!name.empty() && only_dots_and_blanks) return false;
   return !is_device_name(name);
+}
+
+bool names_no_file(const Path& path) {
+  if (path.empty()) errno = ENOENT;
+  return path.empty();
 }

@@ -60,6 +60,10 @@ struct Directory {
   std::string quoted;  // its name as messages quote it
 };
 
+// Whether `path` is empty, which names no file (not the folder it would be taken in); errno is
+// then ENOENT.
+bool names_no_file(const Path& path);
+
 // Opens a book for binary reading inside the folder of its path, held in `folder`; nullptr, with
 // errno set, when it cannot be opened.
 std::FILE* open_book(const Path& path, Directory& folder);

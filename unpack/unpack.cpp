@@ -54,8 +54,7 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
 struct OutputFile {
   OutputFile(Directory& directory, const Path& name) {
     if (!still_in_place(directory)) refuse_taken(directory.quoted);
-    if (name.empty()) errno = ENOENT;  // the empty name names no file, not the directory
-    file = name.empty() ? -1 : create_output(directory, name);
+    file = names_no_file(name) ? -1 : create_output(directory, name);
     if (file < 0) fail_with_error("out");
   }
   ~OutputFile() {
@@ -120,8 +119,9 @@ void unpack_book(std::FILE* stream, const Directory& folder) {
   const std::size_t info_size = kInfoFilePrefixSize + header.info_length;
   Buffer info = allocate(info_size);
   Buffer name = allocate(std::size_t{header.name_length} + 1);
-  std::memcpy(info.get(), kInfoFileFixedPrefix, sizeof kInfoFileFixedPrefix);
-  store_be16(info.get() + sizeof kInfoFileFixedPrefix, header.info_length);
+  std::memcpy(info.get(), kInfoFileVersion, sizeof kInfoFileVersion);
+  std::memcpy(info.get() + sizeof kInfoFileVersion, kSignature, kSignatureSize);
+  store_be16(info.get() + kInfoFileLengthOffset, header.info_length);
   read_exactly(book.get(), info.get() + kInfoFilePrefixSize, header.info_length, kHeadCutShort);
   read_exactly(book.get(), name.get(), header.name_length, kHeadCutShort);
   name[header.name_length] = '\0';

@@ -14,10 +14,10 @@
 #include "platform/platform.h"
 
 constexpr char kInfoFileName[] = "RSRC.INF";
-constexpr std::size_t kInfoFilePrefixSize = 12;
-// The info file's first 10 bytes, the same for books of either version.
-constexpr unsigned char kInfoFileFixedPrefix[10] = {0x00, 0x01, 'B', 'O', 'O',
-                                                    'K',  'V',  'E', 'L', 'T'};
+// The prefix: version 1 for books of either version, the signature, the stored info length.
+constexpr unsigned char kInfoFileVersion[2] = {0x00, 0x01};
+constexpr std::size_t kInfoFileLengthOffset = sizeof kInfoFileVersion + kSignatureSize;
+constexpr std::size_t kInfoFilePrefixSize = kInfoFileLengthOffset + 2;
 // The type code of four blanks and the name of its file.
 constexpr char kBlankType[] = "    ";
 constexpr char kBlankTypeFileName[] = "DATA.FRK";
