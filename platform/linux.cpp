@@ -43,19 +43,22 @@ std::string unescaped(const char* field, std::size_t length) {
 // its line in /proc/self/mountinfo: "ID PARENT MAJOR:MINOR ROOT POINT OPTIONS [TAGS...] - TYPE
 // SOURCE OPTIONS".
 bool mount_of(int descriptor, std::string& type, std::string& source) {
-  struct statx status;
-  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) != 0 ||
-      (status.stx_mask & STATX_MNT_ID) == 0) {
-    return false;
-  }
-  std::FILE* table = std::fopen("/proc/self/mountinfo", "re");
-  if (table == nullptr) return false;
+  // The mount's ID, from the descriptor's fdinfo (statx's is not passed on by every emulator).
+  unsigned long long id = 0;
+  bool known = false;
+  std::FILE* info = std::fopen(("/proc/self/fdinfo/" + std::to_string(descriptor)).c_str(), "re");
+  if (info == nullptr) return false;
   char* line = nullptr;
   std::size_t capacity = 0;
+  while (!known && getline(&line, &capacity, info) > 0) {
+    known = std::sscanf(line, "mnt_id: %llu", &id) == 1;
+  }
+  std::fclose(info);
+  std::FILE* table = known ? std::fopen("/proc/self/mountinfo", "re") : nullptr;
   bool found = false;
-  while (!found && getline(&line, &capacity, table) > 0) {
+  while (table != nullptr && !found && getline(&line, &capacity, table) > 0) {
     char* rest = nullptr;
-    if (std::strtoull(line, &rest, 10) != status.stx_mnt_id || *rest != ' ') continue;
+    if (std::strtoull(line, &rest, 10) != id || *rest != ' ') continue;
     const char* tail = std::strstr(rest, " - ");
     if (tail == nullptr) break;
     tail += 3;
@@ -66,7 +69,7 @@ bool mount_of(int descriptor, std::string& type, std::string& source) {
     found = true;
   }
   std::free(line);
-  std::fclose(table);
+  if (table != nullptr) std::fclose(table);
   return found;
 }
 
