@@ -29,7 +29,7 @@ ExpectedOutput expected_output(const std::string& book) {
   ExpectedOutput expected;
   const std::size_t size = book.size();
   if (size < kHeaderSize) {
-    expected.message = "Not an IMP file (couldn't read)\n";
+    expected.message = kHeaderCut;
     return expected;
   }
   const std::uint32_t version = be(book, 0, 2), count = be(book, kCountAt, 2),
@@ -39,7 +39,7 @@ ExpectedOutput expected_output(const std::string& book) {
     return expected;
   }
   if (size < kHeaderSize + info_length + name_length) {
-    expected.message = "Not a complete IMP file (info block or name cut short)\n";
+    expected.message = kHeadCut;
     return expected;
   }
   const std::string name = up_to_zero(book.data() + kHeaderSize + info_length, name_length);
@@ -49,12 +49,11 @@ ExpectedOutput expected_output(const std::string& book) {
   expected.info = kInfoFilePrefix + book.substr(kInfoLengthAt, 2 + info_length);
   const std::size_t entry = entry_size(static_cast<std::uint16_t>(version));
   const std::size_t size_at = version == 2 ? kSizeAtV2 : kSizeAtV1;
-  const char* const entry_cut = "Couldn't read directory entry";
   std::uint64_t at = std::uint64_t{kHeaderSize} + info_length + name_length + count * entry;
-  if (size < at) expected.message = entry_cut;  // the directory is read whole first
+  if (size < at) expected.message = kEntryCut;  // the directory is read whole first
   for (std::size_t i = 0; i < count && size >= at; ++i) {
     if (at + entry > size) {
-      expected.message = entry_cut;
+      expected.message = kEntryCut;
       break;
     }
     const std::uint32_t length = be(book, at + size_at, 4);
@@ -64,7 +63,7 @@ ExpectedOutput expected_output(const std::string& book) {
     at += entry;
     if (!is_posix_name(file)) break;
     if (length > size - at) {
-      expected.message = "Not a complete IMP file (resource data cut short)\n";
+      expected.message = kDataCut;
       break;
     }
     expected.files.emplace(file, book.substr(at, length));

@@ -19,3 +19,13 @@ ExpectedOutput expected_output(const std::string& book);
 
 // The bytes "RSRC.INF" must hold for `book`.
 std::string expected_info_file(const TestBook& book);
+
+// The tool's messages, as its users read them.
+constexpr char kPrompt[] = "Press any key to continue...\n";
+constexpr char kExists[] = "The res directory already exists.  Please delete it first\n";
+constexpr char kMissing[] = "fopen: No such file or directory\n";
+constexpr char kHeaderCut[] = "Not an IMP file (couldn't read)\n";
+constexpr char kHeadCut[] = "Not a complete IMP file (info block or name cut short)\n";
+constexpr char kEntryCut[] = "Couldn't read directory entry";
+constexpr char kDataCut[] = "Not a complete IMP file (resource data cut short)\n";
+constexpr char kTaken[] = "Refusing output directory \"Novel\": something else took its place\n";

@@ -9,8 +9,6 @@
 
 namespace fs = std::filesystem;
 
-const char* const Sandbox::kPrompt = "Press any key to continue...\n";
-
 void Sandbox::SetUp() {
   sandbox = make_temp_directory(base);
   work = sandbox + "/work";

@@ -49,7 +49,6 @@ class Sandbox : public testing::Test {
 
   // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::string target_path(const std::string& path);
-  static const char* const kPrompt;
 
   std::string base;  // where the sandbox is made: the system's temporary directory when ""
   std::string sandbox;
@@ -67,6 +66,7 @@ struct RowRun {
   std::string message;  // on standard error before the prompt and status -1; "" for success
   Files added;          // what the run adds below "work": nothing else is changed
   std::string start;    // where the run starts, below "work"
+  Limits limits = {};   // what the run is held to
 };
 // A run that unpacks the one book "a.imp", which holds `bytes`.
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added);
