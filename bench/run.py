@@ -36,13 +36,21 @@ def measure(build, command, cwd):
     return {"wall": wall, "cpu": user + system, "rss": rss_kib}
 
 
+def place(book, folder):
+    """`book` in `folder`: hard-linked, or copied where the file system has no links (FAT, exFAT)."""
+    try:
+        os.link(book, os.path.join(folder, os.path.basename(book)))
+    except PermissionError:
+        shutil.copyfile(book, os.path.join(folder, os.path.basename(book)))
+
+
 def prepare(build, data, name, books):
     """A tar archive of the output trees of `books` and the floor's list of file sizes."""
     tree = os.path.join(data, name + ".tree")
     shutil.rmtree(tree, ignore_errors=True)
     os.mkdir(tree)
     for book in books:
-        os.link(book, os.path.join(tree, os.path.basename(book)))
+        place(book, tree)
     subprocess.run([os.path.join(build, "impx")] + [os.path.basename(b) for b in books], cwd=tree,
                    check=True, stdin=subprocess.DEVNULL)
     for book in books:
@@ -107,7 +115,7 @@ def main():
 
         def run_impx(target, books=books, program=impx):
             for book in books:
-                os.link(book, os.path.join(target, os.path.basename(book)))
+                place(book, target)
             return [program] + [os.path.basename(book) for book in books]
 
         programs = {

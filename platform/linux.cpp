@@ -51,7 +51,9 @@ bool mount_of(int descriptor, std::string& type, std::string& source) {
   char* line = nullptr;
   std::size_t capacity = 0;
   while (!known && getline(&line, &capacity, info) > 0) {
-    known = std::sscanf(line, "mnt_id: %llu", &id) == 1;
+    char* end = nullptr;
+    if (std::strncmp(line, "mnt_id:", 7) == 0) id = std::strtoull(line + 7, &end, 10);
+    known = end != nullptr && end != line + 7;
   }
   std::fclose(info);
   std::FILE* table = known ? std::fopen("/proc/self/mountinfo", "re") : nullptr;

@@ -95,7 +95,8 @@ enum class Making { made, exists, taken, failed };
 // no longer the folder it was held as, or something other than the new, empty directory was found
 // under the name by the time it was held.
 Making make_output_directory(const Directory& folder, const Path& name, Directory& output);
-// Whether `directory` is still the directory it was held as.
+// Whether `directory` is still the directory it was held as: when not, errno is 0 where another
+// stands behind its handle, and the system's error where that cannot be read.
 bool still_in_place(const Directory& directory);
 
 // The length of the file behind `stream`, when it is a regular file.

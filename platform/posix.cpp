@@ -129,8 +129,9 @@ std::string console_text(const Path& text) {
 bool still_in_place(const Directory& directory) {
   if (!directory.served_by_path) return true;
   std::uint64_t device = 0, inode = 0;
-  return identity_now(directory.descriptor, device, inode) && device == directory.device &&
-         inode == directory.inode;
+  if (!identity_now(directory.descriptor, device, inode)) return false;
+  errno = 0;
+  return device == directory.device && inode == directory.inode;
 }
 
 // The directory is made with the default permissions, then opened without following a symlink:
@@ -139,7 +140,7 @@ bool still_in_place(const Directory& directory) {
 // checked before and after: a folder swapped in between leaves at most that empty directory in
 // the other folder.
 Making make_output_directory(const Directory& folder, const Path& name, Directory& output) {
-  if (!still_in_place(folder)) return Making::taken;
+  if (!still_in_place(folder)) return errno == 0 ? Making::taken : Making::failed;
   if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) {
     return errno == EEXIST ? Making::exists : Making::failed;
   }
@@ -148,7 +149,7 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   // Where the folder is served by path, it may have been swapped meanwhile, and the directory
   // made in another one.
   const int error = errno;
-  if (!still_in_place(folder)) return Making::taken;
+  if (!still_in_place(folder)) return errno == 0 ? Making::taken : Making::failed;
   errno = error;
   if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;

@@ -84,7 +84,9 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   }
   // Messages nobody can read still end the run with its status, not with a signal.
   if (!windows_target()) {
-    EXPECT_EQ(impx({}, "", Limits{0, 0, 0, true}).status, 255);
+    Limits unread;
+    unread.dead_stderr = true;
+    EXPECT_EQ(impx({}, "", unread).status, 255);
   }
 }
 
@@ -349,6 +351,12 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   }
 }
 
+Limits address_space(long bytes) {
+  Limits limits;
+  limits.address_space = bytes;
+  return limits;
+}
+
 // Memory that runs out, wherever it is asked for (here for a path as long as an argument may be),
 // ends the run with the message and -1, never with an uncaught exception.
 TEST_F(RunTest, MemoryRunningOutEndsTheRunWithTheMessage) {
@@ -357,12 +365,12 @@ TEST_F(RunTest, MemoryRunningOutEndsTheRunWithTheMessage) {
   long low = 1L << 20, high = 1L << 30;
   while (high - low > (64L << 10)) {
     const long middle = (low + high) / 2;
-    (impx({}, "", Limits{middle}).status == 255 ? high : low) = middle;
+    (impx({}, "", address_space(middle)).status == 255 ? high : low) = middle;
   }
   const std::string path = std::string(130000, 'd') + "/a.imp";
   bool ran_out = false;
   for (long limit = high; limit < high + (2L << 20) && !ran_out; limit += 16L << 10) {
-    const Outcome run = impx({path}, "", Limits{limit});
+    const Outcome run = impx({path}, "", address_space(limit));
     if (run.status != 255) {
       EXPECT_NE(run.status, 128 + SIGABRT) << run.err;
       continue;  // too little to start with so long an argument

@@ -53,7 +53,10 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
 // in the output directory this run made, where another could have come to stand behind its handle.
 struct OutputFile {
   OutputFile(Directory& directory, const Path& name) {
-    if (!still_in_place(directory)) refuse_taken(directory.quoted);
+    if (!still_in_place(directory)) {
+      if (errno == 0) refuse_taken(directory.quoted);
+      fail_with_error("out");
+    }
     file = names_no_file(name) ? -1 : create_output(directory, name);
     if (file < 0) fail_with_error("out");
   }
