@@ -192,6 +192,9 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
 // entries its file system cannot hold. (wine takes a symlink for the file it leads to, which is no
 // file this run made.)
 TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
+  // A tool built without what only Linux tells (the strict POSIX build) takes every directory for
+  // one served by path, and so never for the run's alone.
+  const char* const own = std::getenv("IMPX_UNTOLD_FILE_SYSTEMS") ? "out: File exists\n" : "";
   const struct {
     const char* what;
     int (*plant)(const char* outside, const char* planted);
@@ -217,8 +220,8 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
       {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
        "out: File exists\n", "out: File exists\n", "out: File exists\n"},
       {"plain file where only the run's user may write",
-       [](const char*, const char* at) { return close(creat(at, 0600)); }, "", "out: File exists\n",
-       "out: File exists\n", 022},
+       [](const char*, const char* at) { return close(creat(at, 0600)); }, own,
+       "out: File exists\n", "out: File exists\n", 022},
       {"directory swapped for a symlink",
        [](const char* out, const char* at) {
          const fs::path novel = fs::path(at).parent_path();
