@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +11,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "tests/files.h"
 
@@ -52,17 +55,12 @@ std::string without_carriage_returns(const std::string& text) {
 }  // namespace
 
 void feed_pipe(const std::string& fifo, const std::string& bytes,
-               const std::atomic<bool>& run_ended, std::size_t pause_at,
-               const std::function<void()>& at_pause) {
+               const std::atomic<bool>& run_ended) {
   std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
   // A blocking open, as wine's reader does not wait for a writer: the bytes must be there first.
   std::FILE* pipe = std::fopen(fifo.c_str(), "wb");
   if (pipe == nullptr) return;
-  if (!run_ended && std::fwrite(bytes.data(), 1, pause_at, pipe) == pause_at &&
-      std::fflush(pipe) == 0) {
-    at_pause();
-    if (!run_ended) std::fwrite(bytes.data() + pause_at, 1, bytes.size() - pause_at, pipe);
-  }
+  if (!run_ended) std::fwrite(bytes.data(), 1, bytes.size(), pipe);
   std::fclose(pipe);
 }
 
@@ -70,13 +68,6 @@ void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended) {
   run_ended = true;
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (reader >= 0) close(reader);
-}
-
-bool wait_until(const std::function<bool()>& condition) {
-  for (int waited = 0; waited < 10000; ++waited, usleep(1000)) {
-    if (condition()) return true;
-  }
-  return false;
 }
 
 bool exists(const std::string& path) {
@@ -106,18 +97,14 @@ const char* no_address_space_limit() {
   return nullptr;
 }
 
-namespace {
-
 constexpr int kRunDeadlineMs = 120000;
 
-Outcome run_once(const std::vector<std::string>& args, const std::string& directory,
-                 const std::string& input, const Limits& limits, const std::string& program) {
+Outcome run_command(std::vector<std::string> command, const std::string& directory,
+                    const std::string& input, const Limits& limits) {
   const std::string scratch = make_temp_directory();
   const std::string in_path = scratch + "/in", out_path = scratch + "/out",
                     err_path = scratch + "/err";
   write_file(in_path, input);
-  std::vector<std::string> command = command_prefix(program, limits.wrapper);
-  command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -171,8 +158,6 @@ Outcome run_once(const std::vector<std::string>& args, const std::string& direct
   return run;
 }
 
-}  // namespace
-
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& input, const Limits& limits, const std::string& program) {
   // wine prepares its prefix on the first run and says so on standard error; do that once
@@ -180,80 +165,104 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
   static bool warmed_up = !windows_target();
   if (!warmed_up) {
     warmed_up = true;
-    run_once({}, directory, "", {}, "");
+    run_command(command_prefix("", {}), directory);
   }
-  Outcome run = run_once(args, directory, input, limits, program);
+  std::vector<std::string> command = command_prefix(program, limits.wrapper);
+  command.insert(command.end(), args.begin(), args.end());
+  Outcome run = run_command(command, directory, input, limits);
   // A wine client that meets its server as the server shuts down after an idle spell fails
   // before impx.exe starts, with status 1 (which impx never ends with, and which a busy machine
   // was seen to give without a word); that is wine's matter, so such a run is made again.
   for (int retry = 0; retry < 3 && windows_target() && run.status == 1; ++retry) {
-    run = run_once(args, directory, input, limits, program);
+    run = run_command(command, directory, input, limits);
   }
   return run;
 }
 
-namespace {
-
-// Runs `command` by the shell, its output thrown away; whether it succeeded.
-bool quietly(const std::string& command) {
-  return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
-}
-
-}  // namespace
-
 const char* no_strace() {
-  static const bool here = quietly("strace -V");
+  static const bool here = run_command({"strace", "-V"}, "/").status == 0;
   return here ? nullptr : "needs strace (package strace)";
 }
 
-Limits traced(const std::string& inject, const std::string& path) {
+Limits traced(const std::string& inject, const std::string& path, const std::string& calls,
+              const std::string& log) {
   Limits limits;
   // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
-  limits.wrapper = {
-      "strace",          "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-      "inject=" + inject};
+  limits.wrapper = {"strace", "-f",
+                    "-o",     log,
+                    "-E",     "ASAN_OPTIONS=detect_leaks=0",
+                    "-e",     "trace=" + calls,
+                    "-e",     "inject=" + inject};
   if (!path.empty()) limits.wrapper.insert(limits.wrapper.end(), {"-P", path});
   return limits;
 }
 
+Outcome run_held(const std::vector<std::string>& args, const std::string& directory,
+                 const std::string& call, const std::string& path,
+                 const std::function<void()>& at_hold) {
+  const std::string logs = make_temp_directory(), log = logs + "/strace";
+  std::atomic<bool> ended{false};
+  std::thread beside([&] {
+    const std::string stopped = "  --- stopped by SIGSTOP ---";  // after the process's number
+    std::string seen;
+    std::size_t at = std::string::npos;
+    for (; !ended && at == std::string::npos; usleep(2000)) {
+      std::ifstream in(log);
+      seen.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      at = seen.find(stopped);
+    }
+    if (at == std::string::npos) return;
+    const pid_t held = std::stoi(seen.substr(seen.rfind('\n', at) + 1));  // npos + 1 is 0
+    at_hold();
+    // Until the run ends: a stop that comes before strace sees it would outlast one SIGCONT.
+    for (; !ended; usleep(2000)) kill(held, SIGCONT);
+  });
+  const Outcome run =
+      run_impx(args, directory, "", traced(call + ":signal=SIGSTOP:when=1", path, call, log));
+  ended = true;
+  beside.join();
+  remove_tree(logs);
+  return run;
+}
+
 std::string mount_image(MountedImage& image) {
   const bool exfat = image.kind == "exfat", served = image.kind == "bindfs";
-  const std::string mkfs = served  ? "true"
-                           : exfat ? "mkfs.exfat"
-                                   : "mkfs.vfat",
-                    driver = served  ? "bindfs"
-                             : exfat ? "mount.exfat-fuse"
-                                     : "fusefat",
-                    packages = served  ? "bindfs"
+  const std::string packages = served  ? "bindfs"
                                : exfat ? "exfatprogs and exfat-fuse"
                                        : "dosfstools and fusefat";
   if (geteuid() != 0) return "mounting an image needs root";
   if (access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
-  if (!quietly("command -v " + mkfs + " && command -v " + driver)) return "needs " + packages;
   image.folder = make_temp_directory();
   image.point = image.folder + "/mounted";
   const std::string file = image.folder + "/image";
   fs::create_directory(image.point);
+  std::vector<std::string> mount = {"bindfs", image.options, file, image.point}, loop;
   if (served) {
     image.beneath = file;
     fs::create_directory(file);
-  } else if (!quietly("truncate -s 64M " + file + " && " + mkfs + " " + file)) {
-    return mkfs + " failed";
+  } else {
+    write_file(file, "");
+    fs::resize_file(file, 64 << 20);
+    const Outcome made = run_command({exfat ? "mkfs.exfat" : "mkfs.vfat", file}, "/");
+    if (made.status != 0) return made.status == 127 ? "needs " + packages : "mkfs: " + made.err;
+    mount = {"fusefat", "-s", "-o", "rw+," + image.options, file, image.point};
   }
-  // exFAT's driver wants a block device: a loop device, let go at once so that it goes with the
-  // mount.
-  const std::string mount =
-      exfat ? "loop=$(losetup -f --show " + file + ") && { " + driver + " -o " + image.options +
-                  " $loop " + image.point + "; mounted=$?; losetup -d $loop; exit $mounted; }"
-      : served ? driver + " " + image.options + " " + file + " " + image.point
-               : driver + " -s -o rw+," + image.options + " " + file + " " + image.point;
-  return quietly(mount) ? "" : driver + " could not mount the image";
+  if (exfat) {  // its driver wants a block device: a loop device, let go once the mount holds it
+    const std::string device = run_command({"losetup", "-f", "--show", file}, "/").out;
+    if (device.empty()) return "losetup found no free loop device";
+    loop = {"losetup", "-d", device.substr(0, device.size() - 1)};  // without its line end
+    mount = {"mount.exfat-fuse", "-o", image.options, loop.back(), image.point};
+  }
+  const Outcome mounted = run_command(mount, "/");
+  if (!loop.empty()) run_command(loop, "/");
+  if (mounted.status == 127) return "needs " + packages;
+  return mounted.status == 0 ? "" : mount[0] + " could not mount the image: " + mounted.err;
 }
 
 void unmount_image(const MountedImage& image) {
   if (image.point.empty()) return;
   // A mount that cannot be taken away now is detached, so that nothing below is removed.
-  quietly("umount " + image.point + " || umount -l " + image.point);
+  if (umount(image.point.c_str()) != 0) umount2(image.point.c_str(), MNT_DETACH);
   remove_tree(image.folder);
 }
 

@@ -26,24 +26,30 @@ struct Limits {
   int input_terminal = -1;                // a terminal's side to be standard input, when not -1
 };
 
-// Runs impx (or `program`, another copy of it) with `args` in `directory`, `input` as its
-// standard input. A run still going after two minutes is killed (status 128 + SIGKILL).
+// Runs `command`, a program and its arguments, in `directory` with `input` as its standard input.
+// A run still going after two minutes is killed (status 128 + SIGKILL); a program that cannot be
+// started ends with 127.
+Outcome run_command(std::vector<std::string> command, const std::string& directory,
+                    const std::string& input = "", const Limits& limits = {});
+// Runs impx (or `program`, another copy of it) as run_command does, under IMPX_RUNNER when set.
 Outcome run_impx(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& input = "", const Limits& limits = {},
                  const std::string& program = "");
+// Runs impx as run_impx does, under strace, which stops it right after its first call `call` (a
+// set of calls as strace names them) on `path` ("" for any path); `at_hold` runs while it stands
+// still, then it goes on. A run that never makes that call runs through without `at_hold`.
+Outcome run_held(const std::vector<std::string>& args, const std::string& directory,
+                 const std::string& call, const std::string& path,
+                 const std::function<void()>& at_hold);
 
-// Writes `bytes` into the named pipe `fifo` once a reader has opened it: the first `pause_at`
-// bytes, then `at_pause()`, then the rest; a reader that goes away early ends the writing.
-// Once the run that should have read it has ended, `release_pipe` sets `run_ended` and lets a
-// writer that still waits for its reader go on, find none and write nothing, so that no test
-// waits on a tool that never opened the pipe.
-void feed_pipe(
-    const std::string& fifo, const std::string& bytes, const std::atomic<bool>& run_ended,
-    std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
+// Writes `bytes` into the named pipe `fifo` once a reader has opened it; a reader that goes away
+// early ends the writing. Once the run that should have read it has ended, `release_pipe` sets
+// `run_ended` and lets a writer that still waits for its reader go on, find none and write
+// nothing, so that no test waits on a tool that never opened the pipe.
+void feed_pipe(const std::string& fifo, const std::string& bytes,
+               const std::atomic<bool>& run_ended);
 void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended);
 
-// Waits up to ten seconds for `condition` to hold; false if it never does.
-bool wait_until(const std::function<bool()>& condition);
 // Whether anything, a dangling symlink too, stands at `path`.
 bool exists(const std::string& path);
 
@@ -59,10 +65,12 @@ bool emulated();
 // which need more themselves), or nullptr where it can.
 const char* no_address_space_limit();
 
-// Where strace can run: "" when it is here, else what to install.
+// Where strace can run: nullptr when it is here, else what to install.
 const char* no_strace();
-// Limits under which strace runs impx, injecting `inject` into the calls on `path` ("" for all).
-Limits traced(const std::string& inject, const std::string& path = "");
+// Limits under which strace runs impx, injecting `inject` into the calls on `path` ("" for all),
+// and writing the `calls` it makes, and the signals, to `log`.
+Limits traced(const std::string& inject, const std::string& path = "",
+              const std::string& calls = "all", const std::string& log = "/dev/null");
 
 // A file system image, made afresh and mounted through its FUSE driver for one test, or a folder
 // served through bindfs, which serves it by path as sshfs does.

@@ -55,6 +55,8 @@ std::vector<Row> resource_rows() {
        book_run(make_book(long_second).substr(0, make_book(long_second).size() - 1), kDataCut,
                 unpacked("Novel", long_second, Files{{"AAAA", "first"}}))},
       {"RecordLargerThanEveryDirectoryEntryIsCopiedExactly",
+       {},
+       Only::anywhere,
        [] {  // made when it runs: 3 MiB
          TestResource large{"LARG", patterned_bytes(3u << 20)},
              zero{"ZERO", "the directory says 0"};
@@ -134,12 +136,12 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
  protected:
   void SetUp() override {
     image = {GetParam().kind, GetParam().options};
+    if (const char* why = no_strace()) GTEST_SKIP() << why;
     if (image.kind == "tmpfs") {
       base = memory_folder();
       if (base.empty()) GTEST_SKIP() << "needs a writable /dev/shm (tmpfs)";
     } else if (!image.kind.empty()) {
       if (windows_target()) GTEST_SKIP() << "the images are mounted for the POSIX tool";
-      if (const char* why = no_strace()) GTEST_SKIP() << why;
       const std::string why_not = mount_image(image);
       if (!why_not.empty()) GTEST_SKIP() << why_not;
       base = image.point;
@@ -160,48 +162,44 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
     return image.beneath.empty() ? path : image.beneath + path.substr(image.point.size());
   }
 
-  // Unpacks `book` from "book.imp" held once its first resource's file is written, while `at_hold`
-  // runs beside it: the book comes from a pipe that pauses before the second record, or on a mount
-  // strace holds the run for half a second after it closes that file.
-  Outcome impx_held(const TestBook& book, const std::function<void()>& at_hold) {
-    const TestResource& first = book.resources[0];
-    if (image.point.empty()) {
-      const std::size_t pause_at =
-          data_offset_of(book) + layout::entry_size(book.version) + first.data.size();
-      return impx_reading_pipe({"book.imp"}, "book.imp", make_book(book), pause_at, at_hold);
-    }
-    put("book.imp", make_book(book));
-    std::thread beside(at_hold);
-    const Outcome run = impx(
-        {"book.imp"}, "", traced("close:delay_exit=500000:when=1", work + "/Novel/" + first.type));
-    beside.join();
-    return run;
-  }
-
   MountedImage image;
 };
 
-// While the run is held, a neighbour plants an entry under a later resource's name or in place of
-// the run's first file, or swaps the output directory for a symlink or for an earlier output:
-// nothing outside is touched, and only files this run made are written again (the third record's
-// AAAA meets the first's). The output directory is group-writable, so that this run cannot know it
+// While strace holds the run after it wrote its first file, a neighbour plants an entry under a
+// later resource's name or in place of that file, or swaps the output directory for a symlink or
+// for an earlier output; or it swaps the new output directory so, before the run holds it. Nothing
+// outside is touched, and only files this run made are written again (the third record's AAAA
+// meets the first's). The output directory is group-writable, so that this run cannot know it
 // alone put files there, but for one row: where only the run's user may write to a directory that
 // the kernel serves, every file in it is the run's, and on FUSE nothing says so. On a mount served
 // by path the neighbour works in the served folder beneath it, where a swapped directory comes to
-// stand behind the run's handle. An image leaves out the
-// entries its file system cannot hold. (wine takes a symlink for the file it leads to, which is no
-// file this run made.)
+// stand behind the run's handle. An image leaves out the entries its file system cannot hold.
+// (wine takes a symlink for the file it leads to, which is no file this run made.)
 TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   // A tool built without what only Linux tells (the strict POSIX build) takes every directory for
   // one served by path, and so never for the run's alone.
   const char* const own = std::getenv("IMPX_UNTOLD_FILE_SYSTEMS") ? "out: File exists\n" : "";
+  using Plant = int (*)(const char* outside, const char* planted);
+  const Plant for_symlink = [](const char* out, const char* at) {
+    const fs::path novel = fs::path(at).parent_path();
+    fs::rename(novel, novel.string() + "-moved");
+    return symlink(fs::path(out).parent_path().c_str(), novel.c_str());
+  };
+  const Plant for_earlier = [](const char* out, const char* at) {
+    const fs::path novel = fs::path(at).parent_path(), earlier = fs::path(out).parent_path();
+    if (symlink(novel.c_str(), (earlier.string() + "-seen").c_str()) != 0) return -1;
+    fs::rename(novel, novel.string() + "-moved");
+    fs::rename(earlier, novel);  // the earlier output is still seen as outside
+    return rename((earlier.string() + "-seen").c_str(), earlier.c_str());
+  };
   const struct {
     const char* what;
-    int (*plant)(const char* outside, const char* planted);
+    Plant plant;
     const char* posix_error;    // "" when the run goes on in the directory it made
     const char* served_error;   // on FUSE, where a bindfs neighbour works beneath the mount
     const char* windows_error;  // nullptr where wine has no such entry
     mode_t run_umask = 002;
+    bool once_made = false;  // planted once the output directory is made, not its first file
   } plants[] = {
       {"symlink", symlink, "out: Too many levels of symbolic links\n", "out: File exists\n",
        "out: File exists\n"},
@@ -222,27 +220,17 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
       {"plain file where only the run's user may write",
        [](const char*, const char* at) { return close(creat(at, 0600)); }, own,
        "out: File exists\n", "out: File exists\n", 022},
-      {"directory swapped for a symlink",
-       [](const char* out, const char* at) {
-         const fs::path novel = fs::path(at).parent_path();
-         fs::rename(novel, novel.string() + "-moved");
-         return symlink(fs::path(out).parent_path().c_str(), novel.c_str());
-       },
-       "", kTaken, ""},
-      {"directory swapped for an earlier output",  // the earlier output is still seen as outside
-       [](const char* out, const char* at) {
-         const fs::path novel = fs::path(at).parent_path(), earlier = fs::path(out).parent_path();
-         if (symlink(novel.c_str(), (earlier.string() + "-seen").c_str()) != 0) return -1;
-         fs::rename(novel, novel.string() + "-moved");
-         fs::rename(earlier, novel);
-         return rename((earlier.string() + "-seen").c_str(), earlier.c_str());
-       },
-       "", kTaken, ""},
+      {"directory swapped for a symlink", for_symlink, "", kTaken, ""},
+      {"directory swapped for an earlier output", for_earlier, "", kTaken, ""},
+      {"new directory swapped for a symlink", for_symlink, kTaken, kTaken, nullptr, 002, true},
+      {"new directory swapped for an earlier output", for_earlier, kTaken, kTaken, nullptr, 002,
+       true},
   };
   const TestBook book =
       book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}, {"AAAA", "again"}});
   const mode_t umask_before = umask(002);
-  for (const auto& [what, plant, posix_error, served_error, windows_error, run_umask] : plants) {
+  for (const auto& [what, plant, posix_error, served_error, windows_error, run_umask, once_made] :
+       plants) {
     const char* error = windows_target()      ? windows_error
                         : image.point.empty() ? posix_error
                                               : served_error;
@@ -251,12 +239,11 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
     const std::string outside = beneath(sandbox + "/outside/BBBB"),
                       planted = beneath(work + "/Novel/BBBB");
     put("../outside/BBBB", "precious");
-    int planted_with = -1;  // the plant's errno, 0 when planted; -1 when the run made no AAAA
-    const Outcome run = impx_held(book, [&] {
-      if (wait_until([&] { return exists(work + "/Novel/AAAA"); })) {
-        planted_with = plant(outside.c_str(), planted.c_str()) == 0 ? 0 : errno;
-      }
-    });
+    put("book.imp", make_book(book));
+    int planted_with = -1;  // the plant's errno, 0 when planted; -1 when the run was never held
+    const Outcome run = impx_held(
+        {"book.imp"}, once_made ? "mkdir,mkdirat" : "close", once_made ? "" : "Novel/AAAA",
+        [&] { planted_with = plant(outside.c_str(), planted.c_str()) == 0 ? 0 : errno; });
     if (planted_with == 0) {
       EXPECT_EQ(run.status, *error == '\0' ? 0 : 255) << what;
       EXPECT_EQ(run.err, *error == '\0' ? "" : error + std::string(kPrompt)) << what;
@@ -281,12 +268,9 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   if (image.point.empty()) return;
   const TestBook codes = book_named(
       "Novel", {{"DUPL", "one"}, {"DUPL", "two"}, {"TEXT", "first"}, {"text", "second"}});
-  const Outcome run = impx_held(codes, [&] {
-    std::error_code unknown;  // its size as the file system tells it while the run writes to it
-    wait_until([&] { return fs::file_size(work + "/Novel/DUPL", unknown) == 3; });
-    usleep(100000);  // the file is closed by now
-    write_file("/proc/sys/vm/drop_caches", "2\n");
-  });
+  put("book.imp", make_book(codes));
+  const Outcome run = impx_held({"book.imp"}, "close", "Novel/DUPL",
+                                [] { write_file("/proc/sys/vm/drop_caches", "2\n"); });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const Files folded{{"TEXT", "second"}}, apart{{"TEXT", "first"}, {"text", "second"}};

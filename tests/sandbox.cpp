@@ -44,24 +44,32 @@ std::string Sandbox::target_path(const std::string& path) {
   return converted;
 }
 
+std::vector<std::string> Sandbox::target_paths(const std::vector<std::string>& paths) {
+  std::vector<std::string> converted;
+  for (const std::string& path : paths) converted.push_back(target_path(path));
+  return converted;
+}
+
 Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& input,
                       const Limits& limits, const std::string& start) {
-  std::vector<std::string> converted;
-  for (const std::string& arg : args) converted.push_back(target_path(arg));
-  return run_impx(converted, work + "/" + start, input, limits);
+  return run_impx(target_paths(args), work + "/" + start, input, limits);
 }
 
 Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,
-                                   const std::string& bytes, std::size_t pause_at,
-                                   const std::function<void()>& at_pause) {
+                                   const std::string& bytes) {
   const std::string path = work + "/" + fifo;
   if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
   std::atomic<bool> ended{false};
-  std::thread writer([&] { feed_pipe(path, bytes, ended, pause_at, at_pause); });
+  std::thread writer([&] { feed_pipe(path, bytes, ended); });
   const Outcome run = impx(args);
   release_pipe(path, ended);
   writer.join();
   return run;
+}
+
+Outcome Sandbox::impx_held(const std::vector<std::string>& args, const std::string& call,
+                           const std::string& path, const std::function<void()>& at_hold) {
+  return run_held(target_paths(args), work, call, path.empty() ? "" : work + "/" + path, at_hold);
 }
 
 std::map<std::string, std::string> Sandbox::everything() const {

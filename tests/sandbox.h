@@ -38,10 +38,13 @@ class Sandbox : public testing::Test {
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
                const Limits& limits = {}, const std::string& start = "");
   // Runs impx with `args` while another thread writes `bytes` into the named pipe `fifo` (below
-  // "work"), made for the run (see feed_pipe), so `at_pause` always runs after impx opened it.
-  Outcome impx_reading_pipe(
-      const std::vector<std::string>& args, const std::string& fifo, const std::string& bytes,
-      std::size_t pause_at = 0, const std::function<void()>& at_pause = [] {});
+  // "work"), made for the run (see feed_pipe).
+  Outcome impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,
+                            const std::string& bytes);
+  // Runs impx in "work", held by strace after its first call `call` on `path` (below "work"; ""
+  // for any path) while `at_hold` runs (see run_held).
+  Outcome impx_held(const std::vector<std::string>& args, const std::string& call,
+                    const std::string& path, const std::function<void()>& at_hold);
   // The sandbox's whole tree, by path below the sandbox ("work/a.imp", ...).
   std::map<std::string, std::string> everything() const;
   // The tree below "work/<directory>".
@@ -49,6 +52,7 @@ class Sandbox : public testing::Test {
 
   // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::string target_path(const std::string& path);
+  static std::vector<std::string> target_paths(const std::vector<std::string>& paths);
 
   std::string base;  // where the sandbox is made: the system's temporary directory when ""
   std::string sandbox;
@@ -71,18 +75,13 @@ struct RowRun {
 // A run that unpacks the one book "a.imp", which holds `bytes`.
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added);
 
-// A table row, run in a sandbox of its own. A run whose books are large is made when the row's
-// test runs, so that no test builds them for every other row first; a small one is given made.
+// A table row, run in a sandbox of its own. A run whose books are large is made by `make` when
+// the row's test runs, so that no test builds them for every other row first.
 struct Row {
-  Row(std::string row_name, std::function<RowRun()> make, Only where = Only::anywhere)
-      : name(std::move(row_name)), run(std::move(make)), only(where) {}
-  Row(std::string row_name, RowRun made, Only where = Only::anywhere)
-      : Row(
-            std::move(row_name), [made] { return made; }, where) {}
-
   std::string name;  // the test's name, as CTest shows it
-  std::function<RowRun()> run;
-  Only only;
+  RowRun run;
+  Only only = Only::anywhere;
+  std::function<RowRun()> make = nullptr;
 };
 std::ostream& operator<<(std::ostream& out, const Row& row);
 
