@@ -203,7 +203,7 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
   const std::string logs = make_temp_directory(), log = logs + "/strace";
   std::atomic<bool> ended{false};
   std::thread beside([&] {
-    const std::string stopped = "  --- stopped by SIGSTOP ---";  // after the process's number
+    const std::string stopped = "--- stopped by SIGSTOP ---";  // after the process's number
     std::string seen;
     std::size_t at = std::string::npos;
     for (; !ended && at == std::string::npos; usleep(2000)) {
