@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -54,22 +55,6 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-void feed_pipe(const std::string& fifo, const std::string& bytes,
-               const std::atomic<bool>& run_ended) {
-  std::signal(SIGPIPE, SIG_IGN);  // a reader that ends early makes the writes fail, no more
-  // A blocking open, as wine's reader does not wait for a writer: the bytes must be there first.
-  std::FILE* pipe = std::fopen(fifo.c_str(), "wb");
-  if (pipe == nullptr) return;
-  if (!run_ended) std::fwrite(bytes.data(), 1, bytes.size(), pipe);
-  std::fclose(pipe);
-}
-
-void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended) {
-  run_ended = true;
-  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (reader >= 0) close(reader);
-}
-
 bool exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path));
 }
@@ -84,13 +69,9 @@ bool windows_target() {
   return target != nullptr && std::string(target) == "windows";
 }
 
-bool emulated() {
-  return runner() != nullptr;
-}
-
 const char* no_address_space_limit() {
   if (windows_target()) return "address-space limits are a POSIX matter";
-  if (emulated()) return "the limit is smaller than what the emulator needs itself";
+  if (runner() != nullptr) return "the limit is smaller than what the emulator needs itself";
 #ifdef __SANITIZE_ADDRESS__
   return "AddressSanitizer reserves more address space than the limit";
 #endif
@@ -225,7 +206,11 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
   return run;
 }
 
-std::string mount_image(MountedImage& image) {
+std::ostream& operator<<(std::ostream& out, const FileSystem& file_system) {
+  return out << file_system.name;
+}
+
+std::string mount_image(FileSystem& image) {
   const bool exfat = image.kind == "exfat", served = image.kind == "bindfs";
   const std::string packages = served  ? "bindfs"
                                : exfat ? "exfatprogs and exfat-fuse"
@@ -259,7 +244,7 @@ std::string mount_image(MountedImage& image) {
   return mounted.status == 0 ? "" : mount[0] + " could not mount the image: " + mounted.err;
 }
 
-void unmount_image(const MountedImage& image) {
+void unmount_image(const FileSystem& image) {
   if (image.point.empty()) return;
   // A mount that cannot be taken away now is detached, so that nothing below is removed.
   if (umount(image.point.c_str()) != 0) umount2(image.point.c_str(), MNT_DETACH);

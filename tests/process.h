@@ -2,10 +2,10 @@
 // is never a terminal.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,14 +42,6 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
                  const std::string& call, const std::string& path,
                  const std::function<void()>& at_hold);
 
-// Writes `bytes` into the named pipe `fifo` once a reader has opened it; a reader that goes away
-// early ends the writing. Once the run that should have read it has ended, `release_pipe` sets
-// `run_ended` and lets a writer that still waits for its reader go on, find none and write
-// nothing, so that no test waits on a tool that never opened the pipe.
-void feed_pipe(const std::string& fifo, const std::string& bytes,
-               const std::atomic<bool>& run_ended);
-void release_pipe(const std::string& fifo, std::atomic<bool>& run_ended);
-
 // Whether anything, a dangling symlink too, stands at `path`.
 bool exists(const std::string& path);
 
@@ -59,8 +51,6 @@ std::string impx_program();
 // True when impx is a Windows program (IMPX_TARGET=windows), which takes Windows paths and
 // follows Windows' rules.
 bool windows_target();
-// True when impx runs under an emulator (IMPX_RUNNER: wine, or qemu-user for another CPU).
-bool emulated();
 // Why the run's address space cannot be limited here (Windows, an emulator or AddressSanitizer,
 // which need more themselves), or nullptr where it can.
 const char* no_address_space_limit();
@@ -72,18 +62,21 @@ const char* no_strace();
 Limits traced(const std::string& inject, const std::string& path = "",
               const std::string& calls = "all", const std::string& log = "/dev/null");
 
-// A file system image, made afresh and mounted through its FUSE driver for one test, or a folder
-// served through bindfs, which serves it by path as sshfs does.
-struct MountedImage {
-  std::string kind;     // "exfat", "vfat" or "bindfs"
+// Where a test unpacks: the system's temporary directory, memory (tmpfs), or a file system image
+// made afresh and mounted through its FUSE driver for one test, or a folder served through
+// bindfs, which serves it by path as sshfs does.
+struct FileSystem {
+  std::string name;     // the test's name, as CTest shows it
+  std::string kind;     // "" , "tmpfs", or the mount's: "exfat", "vfat" or "bindfs"
   std::string options;  // the driver's mount options
   std::string folder;   // holds the image (or the served folder) and the mount point
   std::string point;
   std::string beneath;  // where a neighbour changes what the mount shows: the served folder
 };
+std::ostream& operator<<(std::ostream& out, const FileSystem& file_system);
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
-std::string mount_image(MountedImage& image);
-void unmount_image(const MountedImage& image);
+std::string mount_image(FileSystem& image);
+void unmount_image(const FileSystem& image);
 
 // Every entry below `root`, by relative path: a file's bytes, or "<dir>" for a directory.
 std::map<std::string, std::string> tree(const std::string& root);

@@ -1,15 +1,15 @@
 // Resource files: both versions end to end, and books that are cut short or hostile.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <thread>
 
 #include "tests/sandbox.h"
 
@@ -98,7 +98,7 @@ std::vector<Row> resource_rows() {
   rows.insert(rows.end(), refused.begin(), refused.end());
   return rows;
 }
-INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows()), row_name<Row>);
 
 // A book past 4 GiB unpacks whole on 32-bit builds too: a resource of 4 GiB - 1 bytes, then one
 // more. The book is sparse; only the sizes and the last resource are read back.
@@ -125,17 +125,10 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
 // numbers are no identity, mounted through their FUSE drivers for another user or open to all (as
 // e-reader storage and shared partitions are), and on a folder served by path through bindfs,
 // unpacked by root.
-struct FileSystem {
-  const char* name;
-  // "exfat", "vfat" or "bindfs" for a mount; "tmpfs" for /dev/shm; "" for the temporary directory
-  const char* kind;
-  const char* options;
-};
-
 class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSystem> {
  protected:
   void SetUp() override {
-    image = {GetParam().kind, GetParam().options};
+    image = GetParam();
     if (const char* why = no_strace()) GTEST_SKIP() << why;
     if (image.kind == "tmpfs") {
       base = memory_folder();
@@ -162,7 +155,7 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
     return image.beneath.empty() ? path : image.beneath + path.substr(image.point.size());
   }
 
-  MountedImage image;
+  FileSystem image;
 };
 
 // While strace holds the run after it wrote its first file, a neighbour plants an entry under a
@@ -274,23 +267,22 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const Files folded{{"TEXT", "second"}}, apart{{"TEXT", "first"}, {"text", "second"}};
-  EXPECT_EQ(output("Novel"), (Files{{"RSRC.INF", expected_info_file(codes)}, {"DUPL", "two"}} +
-                              (image.kind == "bindfs" ? apart : folded)));
+  EXPECT_EQ(tree(work + "/Novel"),
+            (Files{{"RSRC.INF", expected_info_file(codes)}, {"DUPL", "two"}} +
+             (image.kind == "bindfs" ? apart : folded)));
 }
 
-std::string file_system_name(const testing::TestParamInfo<FileSystem>& info) {
-  return info.param.name;
-}
-INSTANTIATE_TEST_SUITE_P(
-    ResourcesTest, OnFileSystem,
-    testing::Values(
-        FileSystem{"Here", "", ""}, FileSystem{"InMemory", "tmpfs", ""},
-        FileSystem{"ExfatOfAnotherUser", "exfat", "uid=1000,gid=1000,umask=022,allow_other"},
-        FileSystem{"ExfatOpenToAll", "exfat", "umask=000"},
-        FileSystem{"FatOfAnotherUser", "vfat", "uid=1000,gid=1000,umask=022,allow_other"},
-        FileSystem{"FatOpenToAll", "vfat", "umask=000"},
-        FileSystem{"ServedByPath", "bindfs", "--resolve-symlinks"}),
-    file_system_name);
+INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnFileSystem,
+                         testing::Values(FileSystem{"Here"}, FileSystem{"InMemory", "tmpfs"},
+                                         FileSystem{"ExfatOfAnotherUser", "exfat",
+                                                    "uid=1000,gid=1000,umask=022,allow_other"},
+                                         FileSystem{"ExfatOpenToAll", "exfat", "umask=000"},
+                                         FileSystem{"FatOfAnotherUser", "vfat",
+                                                    "uid=1000,gid=1000,umask=022,allow_other"},
+                                         FileSystem{"FatOpenToAll", "vfat", "umask=000"},
+                                         FileSystem{"ServedByPath", "bindfs",
+                                                    "--resolve-symlinks"}),
+                         row_name<FileSystem>);
 
 // A book whose length cannot be known beforehand (a pipe) unpacks all the same, and one that
 // ends early is still refused, its last file holding the bytes that arrived and no other.
@@ -298,19 +290,24 @@ TEST_F(ResourcesTest, BookFromAPipeIsReadToItsEnd) {
   if (windows_target()) GTEST_SKIP() << "named pipes are a POSIX matter";
   const TestBook book = sample_book(2);
   const std::string whole = make_book(book);
+  const std::string fifo = work + "/book.imp";
   for (const bool cut : {false, true}) {
-    const Outcome run = impx_reading_pipe({"book.imp"}, "book.imp",
-                                          cut ? whole.substr(0, whole.size() - 5) : whole);
+    const std::string bytes = cut ? whole.substr(0, whole.size() - 5) : whole;
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = fork();  // ended by its reader, or once the run is over without one
+    if (writer == 0) _exit(write(open(fifo.c_str(), O_WRONLY), bytes.data(), bytes.size()) < 0);
+    const Outcome run = impx({"book.imp"});
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    Files got = tree(work + "/" + book.name);
+    EXPECT_EQ(run.status, cut ? 255 : 0);
+    EXPECT_EQ(run.err, cut ? kDataCut + std::string(kPrompt) : "");
     if (cut) {
-      EXPECT_EQ(run.status, 255);
-      EXPECT_EQ(run.err, std::string(kDataCut) + kPrompt);
-      EXPECT_EQ(output(book.name)["TEXT"], "the later TEXT ");  // all that arrived
+      EXPECT_EQ(got["TEXT"], "the later TEXT ");  // all that arrived
     } else {
-      EXPECT_EQ(run.status, 0);
-      EXPECT_EQ(run.err, "");
-      EXPECT_EQ(output(book.name)["RSRC.INF"], expected_info_file(book));
-      EXPECT_EQ(output(book.name)["TEXT"], "the later TEXT wins\n");
-      EXPECT_EQ(output(book.name).size(), 6u);
+      EXPECT_EQ(got["RSRC.INF"], expected_info_file(book));
+      EXPECT_EQ(got["TEXT"], "the later TEXT wins\n");
+      EXPECT_EQ(got.size(), 6u);
     }
     remove_tree(work + "/" + book.name);
     remove_tree(work + "/book.imp");

@@ -1,11 +1,8 @@
 #include "tests/sandbox.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -55,29 +52,9 @@ Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& i
   return run_impx(target_paths(args), work + "/" + start, input, limits);
 }
 
-Outcome Sandbox::impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,
-                                   const std::string& bytes) {
-  const std::string path = work + "/" + fifo;
-  if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-  std::atomic<bool> ended{false};
-  std::thread writer([&] { feed_pipe(path, bytes, ended); });
-  const Outcome run = impx(args);
-  release_pipe(path, ended);
-  writer.join();
-  return run;
-}
-
 Outcome Sandbox::impx_held(const std::vector<std::string>& args, const std::string& call,
                            const std::string& path, const std::function<void()>& at_hold) {
   return run_held(target_paths(args), work, call, path.empty() ? "" : work + "/" + path, at_hold);
-}
-
-std::map<std::string, std::string> Sandbox::everything() const {
-  return tree(sandbox);
-}
-
-std::map<std::string, std::string> Sandbox::output(const std::string& directory) const {
-  return tree(work + "/" + directory);
 }
 
 std::ostream& operator<<(std::ostream& out, const Row& row) {
@@ -110,10 +87,6 @@ std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& b
                     only});
   }
   return rows;
-}
-
-std::string row_name(const testing::TestParamInfo<Row>& info) {
-  return info.param.name;
 }
 
 Files unpacked(const std::string& directory, const TestBook& book,

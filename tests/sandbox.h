@@ -37,18 +37,10 @@ class Sandbox : public testing::Test {
   // Runs impx in "work". Paths in `args` are written with '/' and given in the target's form.
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
                const Limits& limits = {}, const std::string& start = "");
-  // Runs impx with `args` while another thread writes `bytes` into the named pipe `fifo` (below
-  // "work"), made for the run (see feed_pipe).
-  Outcome impx_reading_pipe(const std::vector<std::string>& args, const std::string& fifo,
-                            const std::string& bytes);
   // Runs impx in "work", held by strace after its first call `call` on `path` (below "work"; ""
   // for any path) while `at_hold` runs (see run_held).
   Outcome impx_held(const std::vector<std::string>& args, const std::string& call,
                     const std::string& path, const std::function<void()>& at_hold);
-  // The sandbox's whole tree, by path below the sandbox ("work/a.imp", ...).
-  std::map<std::string, std::string> everything() const;
-  // The tree below "work/<directory>".
-  std::map<std::string, std::string> output(const std::string& directory) const;
 
   // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::string target_path(const std::string& path);
@@ -87,7 +79,10 @@ std::ostream& operator<<(std::ostream& out, const Row& row);
 
 // The rows' fixture; each test file instantiates it with its table, named after its suite.
 class Rows : public Sandbox, public testing::WithParamInterface<Row> {};
-std::string row_name(const testing::TestParamInfo<Row>& info);
+template <typename Param>
+std::string row_name(const testing::TestParamInfo<Param>& info) {  // a row's or a file system's
+  return info.param.name;
+}
 // Rows, named after `name`, that refuse each book name before anything is created, and each type
 // code of a second resource after the first one's file.
 std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,

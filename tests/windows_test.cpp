@@ -27,7 +27,7 @@ TEST_F(WindowsTest, ForwardSlashIsNotASeparator) {
   // impx gets the path with its slash; the file opens, but its directory part is empty.
   const Outcome run = run_impx({"books/a.imp"}, work);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(output("Novel").size(), 2u);
+  EXPECT_EQ(tree(work + "/Novel").size(), 2u);
   EXPECT_FALSE(fs::exists(work + "/books/Novel"));
 }
 
@@ -61,7 +61,7 @@ TEST_F(WindowsTest, BookInADriveRootHasItsOutputInThatRoot) {
     fs::remove(folder + "/" + stem + ".imp");
   }
   fs::remove(link);
-  EXPECT_EQ(output("").size(), 0u);
+  EXPECT_EQ(tree(work).size(), 0u);
 }
 
 // Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows;
@@ -111,7 +111,7 @@ std::vector<Row> windows_rows() {
   rows.insert(rows.end(), more.begin(), more.end());
   return rows;
 }
-INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), row_name<Row>);
 
 // Patterns are expanded by the program itself; paths from the command line reach the system in
 // UTF-16, whatever their script, and name exactly the file given: never a look-alike that the
@@ -148,7 +148,7 @@ std::vector<Row> paths_rows() {
       paths_row("DirectoryPartOver260Characters", "", {deep + "/a.imp"}, {}, {deep + "/a.imp"}),
   };
 }
-INSTANTIATE_TEST_SUITE_P(WindowsPaths, Rows, testing::ValuesIn(paths_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(WindowsPaths, Rows, testing::ValuesIn(paths_rows()), row_name<Row>);
 
 // Under a double-byte code page (932, in a Japanese locale) a name is judged by its characters:
 // a second byte 0x5C is no separator, and a lone lead byte is no name.
@@ -167,8 +167,8 @@ TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
   setenv("LANG", lang.c_str(), 1);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(output("ソフト").size(), 2u);
-  EXPECT_EQ(output("表紙").size(), 2u);
+  EXPECT_EQ(tree(work + "/ソフト").size(), 2u);
+  EXPECT_EQ(tree(work + "/表紙").size(), 2u);
   EXPECT_EQ(lone.err, "Refusing book name \"\\x83\": it must name one new directory\n" +
                           std::string(kPrompt));
 }
