@@ -89,12 +89,11 @@ std::vector<Row> resource_rows() {
   far_beyond.limits.address_space = 64L << 20;
   rows.push_back({"FailedWriteIsReported", failed_write, Only::posix});
   rows.push_back({"DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory", far_beyond});
-  const std::vector<Row> refused = refusals("Hostile", {},
-                                            {{std::string("..\0\0", 4), "..\\x00\\x00"},
-                                             {std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"},
-                                             {"a/b\x1b", "a/b\\x1B"},
-                                             {"/etc", "/etc"},
-                                             {std::string("../\0", 4), "../\\x00"}});
+  const std::vector<Row> refused = refusals(
+      "Hostile", {},
+      {Refusal(std::string("..\0\0", 4), "..\\x00\\x00"),
+       Refusal(std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"), Refusal("a/b\x1b", "a/b\\x1B"),
+       "/etc", Refusal(std::string("../\0", 4), "../\\x00")});
   rows.insert(rows.end(), refused.begin(), refused.end());
   return rows;
 }

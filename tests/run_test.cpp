@@ -157,16 +157,11 @@ std::vector<Row> run_rows() {
                     }
                     return hundreds;
                   }});
-  const std::vector<Row> refused = refusals("HostileIsRefused",
-                                            {{"", ""},
-                                             {std::string("\0abc", 4), ""},
-                                             {".", "."},
-                                             {"..", ".."},
-                                             {"../evil", "../evil"},
-                                             {"a/b", "a/b"},
-                                             {"/tmp", "/tmp"},
-                                             {"..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy"}},
-                                            {});
+  const std::vector<Row> refused =
+      refusals("HostileIsRefused",
+               {"", Refusal(std::string("\0abc", 4), ""), ".", "..", "../evil", "a/b", "/tmp",
+                Refusal("..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy")},
+               {});
   rows.insert(rows.end(), refused.begin(), refused.end());
   return rows;
 }

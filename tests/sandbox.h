@@ -20,8 +20,14 @@
 // A tree by relative path: a file's bytes, or "<dir>" for a directory.
 using Files = std::map<std::string, std::string>;
 
-// Bytes from a book that name no entry impx may create, and how its message shows them.
-using Refusal = std::pair<std::string, std::string>;
+// Bytes from a book that name no entry impx may create, and how its message shows them: as they
+// stand where only they are given.
+struct Refusal {
+  Refusal(const char* same) : bytes(same), shown(same) {}  // NOLINT(google-explicit-constructor)
+  Refusal(std::string given, std::string quoted)
+      : bytes(std::move(given)), shown(std::move(quoted)) {}
+  std::string bytes, shown;
+};
 
 class Sandbox : public testing::Test {
  protected:

@@ -67,29 +67,15 @@ TEST_F(WindowsTest, BookInADriveRootHasItsOutputInThatRoot) {
 // Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows;
 // names from the book go to the system as bytes in the ANSI code page, as they always have.
 std::vector<Row> windows_rows() {
-  std::vector<Row> rows = refusals("DeviceDriveOrStreamIsRefused",
-                                   {{"CON", "CON"},
-                                    {"nul.txt", "nul.txt"},
-                                    {"Com1", "Com1"},
-                                    {"LPT9 ", "LPT9 "},
-                                    {"a:b", "a:b"},
-                                    {"C:", "C:"},
-                                    {"a\\b", "a\\x5Cb"},
-                                    {"x|y", "x|y"},
-                                    {"...", "..."},
-                                    {"CONOUT$", "CONOUT$"},
-                                    {"com\xB9", "com\\xB9"}},
-                                   {{"COM1", "COM1"},
-                                    {"NUL.", "NUL."},
-                                    {"AUX ", "AUX "},
-                                    {"a:bc", "a:bc"},
-                                    {"<>|?", "<>|?"},
-                                    {"c\\d*", "c\\x5Cd*"},
-                                    {"prn ", "prn "},
-                                    {"\x01"
-                                     "abc",
-                                     "\\x01abc"}},
-                                   Only::windows);
+  std::vector<Row> rows =
+      refusals("DeviceDriveOrStreamIsRefused",
+               {"CON", "nul.txt", "Com1", "LPT9 ", "a:b", "C:", Refusal("a\\b", "a\\x5Cb"), "x|y",
+                "...", "CONOUT$", Refusal("com\xB9", "com\\xB9")},
+               {"COM1", "NUL.", "AUX ", "a:bc", "<>|?", Refusal("c\\d*", "c\\x5Cd*"), "prn ",
+                Refusal("\x01"
+                        "abc",
+                        "\\x01abc")},
+               Only::windows);
   const TestBook trimmed = book_named("Trimmed.",
                                       {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}}),
                  cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
