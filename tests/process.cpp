@@ -55,10 +55,6 @@ std::string without_carriage_returns(const std::string& text) {
 
 }  // namespace
 
-bool exists(const std::string& path) {
-  return fs::exists(fs::symlink_status(path));
-}
-
 std::string impx_program() {
   const char* exe = std::getenv("IMPX_EXE");
   return exe != nullptr && *exe != '\0' ? exe : IMPX_PATH;

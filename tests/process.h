@@ -42,9 +42,6 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
                  const std::string& call, const std::string& path,
                  const std::function<void()>& at_hold);
 
-// Whether anything, a dangling symlink too, stands at `path`.
-bool exists(const std::string& path);
-
 // The impx that the tests run: the built tool, or IMPX_EXE.
 std::string impx_program();
 

@@ -21,20 +21,6 @@ class ResourcesTest : public Sandbox {};
 
 // Books cut short in the directory are the sweep's; here the process view adds what it shows.
 std::vector<Row> resource_rows() {
-  std::vector<Row> rows;
-  for (std::uint16_t version : {1, 2}) {
-    const TestBook sample = sample_book(version);
-    const std::string at = sample.name + "/";
-    rows.push_back({"BothVersionsUnpackEveryResourceByteExactlyV" + std::to_string(version),
-                    book_run(make_book(sample), "",
-                             {{sample.name, "<dir>"},
-                              {at + "RSRC.INF", expected_info_file(sample)},
-                              {at + "TEXT", "the later TEXT wins\n"},
-                              {at + "DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
-                              {at + "EMPT", ""},
-                              {at + "PICT", std::string(600, '\x5A')},
-                              {at + "TE", "cut type"}})});
-  }
   const TestBook two = book_named("Novel", {{"AAAA", "first"}, {"BBBB", "second"}}),
                  long_second =
                      book_named("Novel", {{"AAAA", "first"}, {"BBBB", std::string(5000, 'b')}}, 1),
@@ -45,7 +31,7 @@ std::vector<Row> resource_rows() {
   TestResource shorter{"AAAA", "abc"};
   shorter.directory_size = 6;
   const TestBook records = book_named("Novel", {shorter, {"BBBB", "second"}}, 1);
-  const std::vector<Row> more = {
+  std::vector<Row> rows = {
       // The first record whole, then 7 bytes of the second record's entry: the message has no
       // line end, so the prompt follows on its line.
       {"RecordCutInsideItsEntryKeepsTheFilesBeforeIt",
@@ -72,7 +58,19 @@ std::vector<Row> resource_rows() {
        book_run(make_book(empty_type), "out: No such file or directory\n",
                 unpacked("Novel", empty_type, Files{{"GOOD", "kept"}}))},
   };
-  rows.insert(rows.end(), more.begin(), more.end());
+  for (std::uint16_t version : {1, 2}) {
+    const TestBook sample = sample_book(version);
+    const std::string at = sample.name + "/";
+    rows.push_back({"BothVersionsUnpackEveryResourceByteExactlyV" + std::to_string(version),
+                    book_run(make_book(sample), "",
+                             {{sample.name, "<dir>"},
+                              {at + "RSRC.INF", expected_info_file(sample)},
+                              {at + "TEXT", "the later TEXT wins\n"},
+                              {at + "DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
+                              {at + "EMPT", ""},
+                              {at + "PICT", std::string(600, '\x5A')},
+                              {at + "TE", "cut type"}})});
+  }
   // Limits: a write past the file size limit is reported, the bytes before it kept in order; sizes
   // declared far beyond the file fail without asking for the memory they would take.
   const std::string big = patterned_bytes(100000);
@@ -89,12 +87,11 @@ std::vector<Row> resource_rows() {
   far_beyond.limits.address_space = 64L << 20;
   rows.push_back({"FailedWriteIsReported", failed_write, Only::posix});
   rows.push_back({"DeclaredSizesFarBeyondTheFileFailWithoutAskingForTheMemory", far_beyond});
-  const std::vector<Row> refused = refusals(
-      "Hostile", {},
+  add_refusals(
+      rows, "Hostile", {},
       {Refusal(std::string("..\0\0", 4), "..\\x00\\x00"),
        Refusal(std::string(".\0\0\0", 4), ".\\x00\\x00\\x00"), Refusal("a/b\x1b", "a/b\\x1B"),
        "/etc", Refusal(std::string("../\0", 4), "../\\x00")});
-  rows.insert(rows.end(), refused.begin(), refused.end());
   return rows;
 }
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows()), row_name<Row>);
@@ -149,10 +146,6 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
   void discard(const std::string& done) override {
     if (image.point.empty()) remove_tree(done);
   }
-  // Where a neighbour finds `path` (below the mount point): beneath the mount, where it has one.
-  std::string beneath(const std::string& path) const {
-    return image.beneath.empty() ? path : image.beneath + path.substr(image.point.size());
-  }
 
   FileSystem image;
 };
@@ -172,6 +165,7 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   // one served by path, and so never for the run's alone.
   const char* const own = std::getenv("IMPX_UNTOLD_FILE_SYSTEMS") ? "out: File exists\n" : "";
   using Plant = int (*)(const char* outside, const char* planted);
+  const Plant plain = [](const char*, const char* at) { return close(creat(at, 0600)); };
   const Plant for_symlink = [](const char* out, const char* at) {
     const fs::path novel = fs::path(at).parent_path();
     fs::rename(novel, novel.string() + "-moved");
@@ -207,11 +201,9 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
        "out: Is a directory\n", "out: Is a directory\n", "out: Permission denied\n"},
       {"named pipe", [](const char*, const char* at) { return mkfifo(at, 0600); },
        "out: No such device or address\n", "out: No such device or address\n", nullptr},
-      {"plain file", [](const char*, const char* at) { return close(creat(at, 0600)); },
-       "out: File exists\n", "out: File exists\n", "out: File exists\n"},
-      {"plain file where only the run's user may write",
-       [](const char*, const char* at) { return close(creat(at, 0600)); }, own,
-       "out: File exists\n", "out: File exists\n", 022},
+      {"plain file", plain, "out: File exists\n", "out: File exists\n", "out: File exists\n"},
+      {"plain file where only the run's user may write", plain, own, "out: File exists\n",
+       "out: File exists\n", 022},
       {"directory swapped for a symlink", for_symlink, "", kTaken, ""},
       {"directory swapped for an earlier output", for_earlier, "", kTaken, ""},
       {"new directory swapped for a symlink", for_symlink, kTaken, kTaken, nullptr, 002, true},
@@ -228,8 +220,11 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
                                               : served_error;
     umask(run_umask);
     if (error == nullptr) continue;
-    const std::string outside = beneath(sandbox + "/outside/BBBB"),
-                      planted = beneath(work + "/Novel/BBBB");
+    // A neighbour on a mount served by path works beneath it, in the served folder.
+    const std::string below = image.beneath.empty()
+                                  ? sandbox
+                                  : image.beneath + sandbox.substr(image.point.size()),
+                      outside = below + "/outside/BBBB", planted = below + "/work/Novel/BBBB";
     put("../outside/BBBB", "precious");
     put("book.imp", make_book(book));
     int planted_with = -1;  // the plant's errno, 0 when planted; -1 when the run was never held
@@ -241,7 +236,7 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
       EXPECT_EQ(run.err, *error == '\0' ? "" : error + std::string(kPrompt)) << what;
       if (*error == '\0') {
         EXPECT_EQ(
-            tree(work + (exists(work + "/Novel-moved") ? "/Novel-moved" : "/Novel")),
+            tree(work + (fs::exists(work + "/Novel-moved") ? "/Novel-moved" : "/Novel")),
             (Files{{"RSRC.INF", expected_info_file(book)}, {"AAAA", "again"}, {"BBBB", "second"}}));
       }
     } else {  // only an entry the image cannot hold, never one the run made first

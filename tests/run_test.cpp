@@ -61,7 +61,8 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
     const Outcome prompted = impx({"missing.imp"}, input, then_cat);
     EXPECT_EQ(prompted.status, 255) << input;
     EXPECT_EQ(prompted.out, left) << input;
-    for (const termios* mode : {&line_mode, &raw_mode, &key_mode}) {
+    for (const auto& [mode, shown] : {std::pair{&line_mode, ""}, std::pair{&raw_mode, " (raw)"},
+                                      std::pair{&key_mode, " (-icanon)"}}) {
       if (at_terminal.input_terminal < 0 || input.empty()) continue;
       tcsetattr(at_terminal.input_terminal, TCSANOW, mode);
       ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
@@ -74,10 +75,7 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
       }
       fcntl(at_terminal.input_terminal, F_SETFL, 0);
       EXPECT_EQ(still_typed, mode == &line_mode ? left_at_terminal : left_at_keys)
-          << input
-          << (mode == &raw_mode   ? " (raw)"
-              : mode == &key_mode ? " (-icanon)"
-                                  : "");
+          << input << shown;
     }
   }
   // Messages nobody can read still end the run with its status, not with a signal.
@@ -157,12 +155,10 @@ std::vector<Row> run_rows() {
                     }
                     return hundreds;
                   }});
-  const std::vector<Row> refused =
-      refusals("HostileIsRefused",
+  add_refusals(rows, "HostileIsRefused",
                {"", Refusal(std::string("\0abc", 4), ""), ".", "..", "../evil", "a/b", "/tmp",
                 Refusal("..\x1b[31m/x\\y", "..\\x1B[31m/x\\x5Cy")},
                {});
-  rows.insert(rows.end(), refused.begin(), refused.end());
   return rows;
 }
 INSTANTIATE_TEST_SUITE_P(RunTest, Rows, testing::ValuesIn(run_rows()), row_name<Row>);
@@ -304,26 +300,23 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   }
 }
 
-Limits address_space(long bytes) {
-  Limits limits;
-  limits.address_space = bytes;
-  return limits;
-}
-
 // Memory that runs out, wherever it is asked for (here for a path as long as an argument may be),
 // ends the run with the message and -1, never with an uncaught exception.
 TEST_F(RunTest, MemoryRunningOutEndsTheRunWithTheMessage) {
   if (const char* why = no_address_space_limit()) GTEST_SKIP() << why;
   // The least address space in which impx starts at all, to within 64 KiB.
   long low = 1L << 20, high = 1L << 30;
+  Limits limits;
   while (high - low > (64L << 10)) {
     const long middle = (low + high) / 2;
-    (impx({}, "", address_space(middle)).status == 255 ? high : low) = middle;
+    limits.address_space = middle;
+    (impx({}, "", limits).status == 255 ? high : low) = middle;
   }
   const std::string path = std::string(130000, 'd') + "/a.imp";
   bool ran_out = false;
-  for (long limit = high; limit < high + (2L << 20) && !ran_out; limit += 16L << 10) {
-    const Outcome run = impx({path}, "", address_space(limit));
+  for (limits.address_space = high; limits.address_space < high + (2L << 20) && !ran_out;
+       limits.address_space += 16L << 10) {
+    const Outcome run = impx({path}, "", limits);
     if (run.status != 255) {
       EXPECT_NE(run.status, 128 + SIGABRT) << run.err;
       continue;  // too little to start with so long an argument

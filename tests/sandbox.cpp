@@ -19,7 +19,7 @@ void Sandbox::TearDown() {
 void Sandbox::reset() {
   discard(sandbox);
   // The same sandbox again where it was removed; a fresh one beside it where it is kept.
-  if (exists(sandbox)) {
+  if (fs::exists(sandbox)) {
     Sandbox::SetUp();
   } else {
     fs::create_directories(work);
@@ -65,9 +65,9 @@ RowRun book_run(const std::string& bytes, const std::string& message, const File
   return {{{"a.imp", bytes}}, {"a.imp"}, message, added};
 }
 
-std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
-                          const std::vector<Refusal>& type_codes, Only only) {
-  std::vector<Row> rows;
+void add_refusals(std::vector<Row>& rows, const std::string& name,
+                  const std::vector<Refusal>& book_names, const std::vector<Refusal>& type_codes,
+                  Only only) {
   for (std::size_t i = 0; i < book_names.size(); ++i) {
     const auto& [bytes, shown] = book_names[i];
     rows.push_back(
@@ -86,7 +86,6 @@ std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& b
                              unpacked("Novel", book, Files{{"GOOD", "kept"}})),
                     only});
   }
-  return rows;
 }
 
 Files unpacked(const std::string& directory, const TestBook& book,

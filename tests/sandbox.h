@@ -89,10 +89,11 @@ template <typename Param>
 std::string row_name(const testing::TestParamInfo<Param>& info) {  // a row's or a file system's
   return info.param.name;
 }
-// Rows, named after `name`, that refuse each book name before anything is created, and each type
-// code of a second resource after the first one's file.
-std::vector<Row> refusals(const std::string& name, const std::vector<Refusal>& book_names,
-                          const std::vector<Refusal>& type_codes, Only only = Only::anywhere);
+// Adds rows, named after `name`, that refuse each book name before anything is created, and each
+// type code of a second resource after the first one's file.
+void add_refusals(std::vector<Row>& rows, const std::string& name,
+                  const std::vector<Refusal>& book_names, const std::vector<Refusal>& type_codes,
+                  Only only = Only::anywhere);
 
 // The tree that a whole run leaves for `book` in `directory` (below "work"): "RSRC.INF" and each
 // name's last record, or only the `resources` given, by name.

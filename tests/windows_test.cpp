@@ -67,19 +67,10 @@ TEST_F(WindowsTest, BookInADriveRootHasItsOutputInThatRoot) {
 // Windows drops a name's trailing dots and blanks, so the names meet the files Windows shows;
 // names from the book go to the system as bytes in the ANSI code page, as they always have.
 std::vector<Row> windows_rows() {
-  std::vector<Row> rows =
-      refusals("DeviceDriveOrStreamIsRefused",
-               {"CON", "nul.txt", "Com1", "LPT9 ", "a:b", "C:", Refusal("a\\b", "a\\x5Cb"), "x|y",
-                "...", "CONOUT$", Refusal("com\xB9", "com\\xB9")},
-               {"COM1", "NUL.", "AUX ", "a:bc", "<>|?", Refusal("c\\d*", "c\\x5Cd*"), "prn ",
-                Refusal("\x01"
-                        "abc",
-                        "\\x01abc")},
-               Only::windows);
   const TestBook trimmed = book_named("Trimmed.",
                                       {{"TEXT", "text"}, {"abc.", "dot"}, {"xy  ", "blanks"}}),
                  cafe = book_named("Caf\xE9", {{"TEXT", "text"}});
-  const std::vector<Row> more = {
+  std::vector<Row> rows = {
       {"NamesWindowsOnlyTrimStayInside",
        book_run(make_book(trimmed), "",
                 {{"Trimmed", "<dir>"},
@@ -94,7 +85,14 @@ std::vector<Row> windows_rows() {
            {{"Café", "<dir>"}, {"Café/RSRC.INF", expected_info_file(cafe)}, {"Café/TEXT", "text"}}),
        Only::windows},
   };
-  rows.insert(rows.end(), more.begin(), more.end());
+  add_refusals(rows, "DeviceDriveOrStreamIsRefused",
+               {"CON", "nul.txt", "Com1", "LPT9 ", "a:b", "C:", Refusal("a\\b", "a\\x5Cb"), "x|y",
+                "...", "CONOUT$", Refusal("com\xB9", "com\\xB9")},
+               {"COM1", "NUL.", "AUX ", "a:bc", "<>|?", Refusal("c\\d*", "c\\x5Cd*"), "prn ",
+                Refusal("\x01"
+                        "abc",
+                        "\\x01abc")},
+               Only::windows);
   return rows;
 }
 INSTANTIATE_TEST_SUITE_P(WindowsTest, Rows, testing::ValuesIn(windows_rows()), row_name<Row>);
