@@ -36,10 +36,6 @@ void put_entry(std::string& out, std::uint16_t version, const TestResource& reso
   }
 }
 
-std::uint32_t size_of(const TestResource& resource) {
-  return static_cast<std::uint32_t>(resource.data.size());
-}
-
 }  // namespace
 
 std::string make_book(const TestBook& book) {
@@ -53,10 +49,12 @@ std::string make_book(const TestBook& book) {
   out += book.info;
   out += book.name;
   for (const TestResource& resource : book.resources) {
-    put_entry(out, book.version, resource, resource.directory_size.value_or(size_of(resource)));
+    const auto size = static_cast<std::uint32_t>(resource.data.size());
+    put_entry(out, book.version, resource, resource.directory_size.value_or(size));
   }
   for (const TestResource& resource : book.resources) {
-    put_entry(out, book.version, resource, resource.record_size.value_or(size_of(resource)));
+    const auto size = static_cast<std::uint32_t>(resource.data.size());
+    put_entry(out, book.version, resource, resource.record_size.value_or(size));
     out += resource.data;
   }
   return out;

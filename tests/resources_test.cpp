@@ -28,9 +28,7 @@ std::vector<Row> resource_rows() {
                      book_named("Novel", {{"GOOD", "kept"}, {std::string("\0BCD", 4), "x"}});
   // The record says 3 bytes where the directory says 6: the file gets 3 bytes, and the next
   // record's entry follows right after them.
-  TestResource shorter{"AAAA", "abc"};
-  shorter.directory_size = 6;
-  const TestBook records = book_named("Novel", {shorter, {"BBBB", "second"}}, 1);
+  const TestBook records = book_named("Novel", {{"AAAA", "abc", 6}, {"BBBB", "second"}}, 1);
   std::vector<Row> rows = {
       // The first record whole, then 7 bytes of the second record's entry: the message has no
       // line end, so the prompt follows on its line.
@@ -44,11 +42,8 @@ std::vector<Row> resource_rows() {
        {},
        Only::anywhere,
        [] {  // made when it runs: 3 MiB
-         TestResource large{"LARG", patterned_bytes(3u << 20)},
-             zero{"ZERO", "the directory says 0"};
-         large.directory_size = 10;
-         zero.directory_size = 0;
-         const TestBook larger = book_named("Novel", {large, zero});
+         const TestBook larger = book_named("Novel", {{"LARG", patterned_bytes(3u << 20), 10},
+                                                      {"ZERO", "the directory says 0", 0}});
          return book_run(make_book(larger), "", unpacked("Novel", larger));
        }},
       {"OnlyTheRecordEntryNamesAndSizesTheFile",
@@ -75,10 +70,7 @@ std::vector<Row> resource_rows() {
   // declared far beyond the file fail without asking for the memory they would take.
   const std::string big = patterned_bytes(100000);
   const TestBook written = book_named("Novel", {{"SMAL", "small"}, {"BIGG", big}});
-  TestResource huge{"HUGE", "tiny"};
-  huge.directory_size = 0xFFFFFFFF;
-  huge.record_size = 0xFFFFFFF0;
-  const TestBook declared = book_named("Novel", {huge});
+  const TestBook declared = book_named("Novel", {{"HUGE", "tiny", 0xFFFFFFFF, 0xFFFFFFF0}});
   RowRun failed_write = book_run(
       make_book(written), "write: File too large\n",
       unpacked("Novel", written, Files{{"SMAL", "small"}, {"BIGG", big.substr(0, 50000)}}));
@@ -102,9 +94,8 @@ TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
   if (std::getenv("IMPX_TEST_BOOK_PAST_4GIB") == nullptr) {
     GTEST_SKIP() << "run by the 32-bit legs (IMPX_TEST_BOOK_PAST_4GIB), with TMPDIR in memory";
   }
-  TestResource huge{"HUGE", ""};
-  huge.directory_size = huge.record_size = 0xFFFFFFFF;
-  const TestBook book = book_named("Novel", {huge, {"LAST", "last"}});
+  const TestBook book =
+      book_named("Novel", {{"HUGE", "", 0xFFFFFFFF, 0xFFFFFFFF}, {"LAST", "last"}});
   const std::string bytes = make_book(book);
   const std::size_t hole_at = data_offset_of(book) + layout::kEntrySizeV2;
   put("book.imp", bytes.substr(0, hole_at));

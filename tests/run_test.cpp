@@ -25,9 +25,7 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   const std::string tail = " <impfile1>...<impfilen>\n" + std::string(kPrompt);
   ASSERT_GE(run.err.size(), tail.size());
   EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail);
-  if (!windows_target()) {
-    EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
-  }
+  if (!windows_target()) EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
   EXPECT_EQ(run.out, "");
   // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
   // also from a pipe. From a terminal in line mode it takes the whole typed line, so that none of
@@ -249,8 +247,8 @@ TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
 TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   if (windows_target()) GTEST_SKIP() << "strace injects faults into POSIX calls";
   if (const char* why = no_strace()) GTEST_SKIP() << why;
-  TestBook long_info = book_named("Novel");
-  long_info.info = std::string(65535, 'i');  // longer than the first read of the book
+  // Its info block is longer than the first read of the book.
+  const TestBook long_info = book_named("Novel", {}, 2, std::string(65535, 'i'));
   const TestBook data = book_named("Novel", {{"TEXT", patterned_bytes(200000)}});
   const TestBook twice = book_named("Novel", {{"DUPL", "one"}, {"DUPL", "two"}});
   const TestBook large =

@@ -19,11 +19,10 @@ void Sandbox::TearDown() {
 void Sandbox::reset() {
   discard(sandbox);
   // The same sandbox again where it was removed; a fresh one beside it where it is kept.
-  if (fs::exists(sandbox)) {
+  if (fs::exists(sandbox))
     Sandbox::SetUp();
-  } else {
+  else
     fs::create_directories(work);
-  }
 }
 
 void Sandbox::put(const std::string& path, const std::string& bytes) {

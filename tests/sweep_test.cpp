@@ -41,8 +41,7 @@ class InProcess : public testing::Test {
 TEST_F(InProcess, EveryPrefixOfAGoodBookIsRefused) {
   // The third book's first record is larger than the copy buffer that its directory sizes; the
   // fourth ends with an empty resource, right at the end of the file.
-  TestResource large{"LARG", patterned_bytes(kDataBufferMin + 1000)};
-  large.directory_size = 10;
+  const TestResource large{"LARG", patterned_bytes(kDataBufferMin + 1000), 10};
   for (const TestBook& book :
        {sample_book(1), sample_book(2), book_named("Large", {large, {"    ", "fork"}}),
         book_named("Empty", {{"AAAA", "a"}, {"EMPT", ""}})}) {
