@@ -122,8 +122,7 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
       if (base.empty()) GTEST_SKIP() << "needs a writable /dev/shm (tmpfs)";
     } else if (!image.kind.empty()) {
       if (windows_target()) GTEST_SKIP() << "the images are mounted for the POSIX tool";
-      const std::string why_not = mount_image(image);
-      if (!why_not.empty()) GTEST_SKIP() << why_not;
+      if (const std::string why = mount_image(image); !why.empty()) GTEST_SKIP() << why;
       base = image.point;
     }
     Sandbox::SetUp();

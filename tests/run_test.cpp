@@ -25,7 +25,9 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   const std::string tail = " <impfile1>...<impfilen>\n" + std::string(kPrompt);
   ASSERT_GE(run.err.size(), tail.size());
   EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail);
-  if (!windows_target()) EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
+  if (!windows_target()) {
+    EXPECT_EQ(run.err, "Usage: " + impx_program() + tail);
+  }
   EXPECT_EQ(run.out, "");
   // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
   // also from a pipe. From a terminal in line mode it takes the whole typed line, so that none of
