@@ -64,7 +64,7 @@ Limits traced(const std::string& inject, const std::string& path = "",
 // bindfs, which serves it by path as sshfs does.
 struct FileSystem {
   std::string name;     // the test's name, as CTest shows it
-  std::string kind;     // "" , "tmpfs", or the mount's: "exfat", "vfat" or "bindfs"
+  std::string kind;     // "", "tmpfs", or the mount's: "exfat", "vfat" or "bindfs"
   std::string options;  // the driver's mount options
   std::string folder;   // holds the image (or the served folder) and the mount point
   std::string point;
