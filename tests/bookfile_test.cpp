@@ -57,6 +57,7 @@ TEST(ReadHeader, ChecksLengthThenSignatureThenVersionThenFillsEveryField) {
       {header_bytes(9, "BOOKVELX").substr(0, 23), cut},
       {header_bytes(9, "BOOKVELX"), "Not an IMP file (bad sig BOOKVELX)\n"},
       {header_bytes(2, "bookvelt"), "Not an IMP file (bad sig bookvelt)\n"},
+      {header_bytes(2, "BOOK VEL"), "Not an IMP file (bad sig BOOK VEL)\n"},  // a blank as it is
       {header_bytes(2, std::string("XYZ\0ABCD", 8)), "Not an IMP file (bad sig XYZ     )\n"},
       {header_bytes(2, std::string(8, '\0')), "Not an IMP file (bad sig         )\n"},
       {header_bytes(2, std::string("\x1b"
