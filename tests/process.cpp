@@ -78,9 +78,8 @@ constexpr int kRunDeadlineMs = 120000;
 
 Outcome run_command(std::vector<std::string> command, const std::string& directory,
                     const std::string& input, const Limits& limits) {
-  const std::string scratch = make_temp_directory();
-  const std::string in_path = scratch + "/in", out_path = scratch + "/out",
-                    err_path = scratch + "/err";
+  const std::string scratch = make_temp_directory(), in_path = scratch + "/in",
+                    out_path = scratch + "/out", err_path = scratch + "/err";
   write_file(in_path, input);
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
