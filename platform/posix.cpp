@@ -90,8 +90,10 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   const FileSystemRules rules = file_system_rules(folder.descriptor);
   folder.served_by_path = rules.served_by_path;
   folder.known_by_name = rules.known_by_name;
-  // What it holds now, as still_in_place will find it again.
-  if (!identity_now(folder.descriptor, folder.device, folder.inode)) return nullptr;
+  // What it holds now, as still_in_place will find it again where it is served by path.
+  if (folder.served_by_path && !identity_now(folder.descriptor, folder.device, folder.inode)) {
+    return nullptr;
+  }
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
       openat(folder.descriptor, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -152,15 +154,15 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   }
   struct stat status;
   bool empty = false;
-  if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
-      !identity_now(output.descriptor, output.device, output.inode)) {
-    return Making::failed;
-  }
-  if (!empty) return Making::taken;
   // Made inside the folder, the directory is on the folder's file system, whose rules were read
   // once, when the folder was held (a directory served by path in its place is found above).
   output.served_by_path = folder.served_by_path;
   output.known_by_name = folder.known_by_name;
+  if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
+      (output.served_by_path && !identity_now(output.descriptor, output.device, output.inode))) {
+    return Making::failed;
+  }
+  if (!empty) return Making::taken;
   // Only this run's user can put entries in its own directory that no group or other may write,
   // where the kernel serves it: a file system that serves by path may let others write there,
   // whatever mode it shows.
