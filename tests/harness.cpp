@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -45,10 +46,10 @@ std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool e
       if (file.is_directory()) return "a directory inside the output: " + file_name;
       const std::string& bytes = seen[file_name] = read_file(file.path());
       if (file_name == layout::kInfoFileName && expected.info && bytes == *expected.info) continue;
-      const auto range = expected.files.equal_range(file_name);
-      bool found = false;
-      for (auto it = range.first; it != range.second && !found; ++it) found = it->second == bytes;
-      if (!found) return "bytes the book does not hold there in " + file_name;
+      const auto [first, last] = expected.files.equal_range(file_name);
+      if (std::none_of(first, last, [&](const auto& record) { return record.second == bytes; })) {
+        return "bytes the book does not hold there in " + file_name;
+      }
     }
     // After success the output holds RSRC.INF and, for each name, the last record's data.
     if (!ended && (seen.erase(layout::kInfoFileName) != 1 || seen != expected.last)) {

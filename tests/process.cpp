@@ -23,17 +23,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* runner() {
-  const char* runner = std::getenv("IMPX_RUNNER");
-  return runner != nullptr && *runner != '\0' ? runner : nullptr;
-}
-
 // The wrapper, then IMPX_RUNNER when set: the program that runs impx (wine for impx.exe, qemu-user
 // for a tool built for another CPU).
 std::vector<std::string> command_prefix(const std::string& program,
                                         const std::vector<std::string>& wrapper) {
   std::vector<std::string> prefix = wrapper;
-  if (runner() != nullptr) prefix.push_back(runner());
+  if (!env("IMPX_RUNNER").empty()) prefix.push_back(env("IMPX_RUNNER"));
   prefix.push_back(!program.empty() ? program : impx_program());
   return prefix;
 }
@@ -45,29 +40,30 @@ void set_limit(int resource, long value) {
 }
 
 // Windows programs end lines with CR LF on the console; the tests compare the text itself.
-std::string without_carriage_returns(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
-  }
-  return out;
+std::string without_carriage_returns(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
 }
 
 }  // namespace
 
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
 std::string impx_program() {
-  const char* exe = std::getenv("IMPX_EXE");
-  return exe != nullptr && *exe != '\0' ? exe : IMPX_PATH;
+  return env("IMPX_EXE").empty() ? IMPX_PATH : env("IMPX_EXE");
 }
 
 bool windows_target() {
-  const char* target = std::getenv("IMPX_TARGET");
-  return target != nullptr && std::string(target) == "windows";
+  return env("IMPX_TARGET") == "windows";
 }
 
 const char* no_address_space_limit() {
   if (windows_target()) return "address-space limits are a POSIX matter";
-  if (runner() != nullptr) return "the limit is smaller than what the emulator needs itself";
+  if (!env("IMPX_RUNNER").empty())
+    return "the limit is smaller than what the emulator needs itself";
 #ifdef __SANITIZE_ADDRESS__
   return "AddressSanitizer reserves more address space than the limit";
 #endif
@@ -164,12 +160,10 @@ Limits traced(const std::string& inject, const std::string& path, const std::str
               const std::string& log) {
   Limits limits;
   // LeakSanitizer, in the sanitizer build, cannot work under ptrace.
-  limits.wrapper = {"strace", "-f",
-                    "-o",     log,
-                    "-E",     "ASAN_OPTIONS=detect_leaks=0",
-                    "-e",     "trace=" + calls,
-                    "-e",     "inject=" + inject};
-  if (!path.empty()) limits.wrapper.insert(limits.wrapper.end(), {"-P", path});
+  limits.wrapper = {"strace",           "-f",
+                    "--output=" + log,  "--env=ASAN_OPTIONS=detect_leaks=0",
+                    "--trace=" + calls, "--inject=" + inject};
+  if (!path.empty()) limits.wrapper.push_back("--trace-path=" + path);
   return limits;
 }
 

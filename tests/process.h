@@ -42,6 +42,8 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
                  const std::string& call, const std::string& path,
                  const std::function<void()>& at_hold);
 
+// The environment's variable `name`, "" where it is not set.
+std::string env(const char* name);
 // The impx that the tests run: the built tool, or IMPX_EXE.
 std::string impx_program();
 

@@ -55,16 +55,14 @@ std::vector<Row> resource_rows() {
   };
   for (std::uint16_t version : {1, 2}) {
     const TestBook sample = sample_book(version);
-    const std::string at = sample.name + "/";
     rows.push_back({"BothVersionsUnpackEveryResourceByteExactlyV" + std::to_string(version),
                     book_run(make_book(sample), "",
-                             {{sample.name, "<dir>"},
-                              {at + "RSRC.INF", expected_info_file(sample)},
-                              {at + "TEXT", "the later TEXT wins\n"},
-                              {at + "DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
-                              {at + "EMPT", ""},
-                              {at + "PICT", std::string(600, '\x5A')},
-                              {at + "TE", "cut type"}})});
+                             unpacked(sample.name, sample,
+                                      Files{{"TEXT", "the later TEXT wins\n"},
+                                            {"DATA.FRK", std::string("fork\x00\xFF bytes", 11)},
+                                            {"EMPT", ""},
+                                            {"PICT", std::string(600, '\x5A')},
+                                            {"TE", "cut type"}}))});
   }
   // Limits: a write past the file size limit is reported, the bytes before it kept in order; sizes
   // declared far beyond the file fail without asking for the memory they would take.
@@ -91,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(ResourcesTest, Rows, testing::ValuesIn(resource_rows())
 // A book past 4 GiB unpacks whole on 32-bit builds too: a resource of 4 GiB - 1 bytes, then one
 // more. The book is sparse; only the sizes and the last resource are read back.
 TEST_F(ResourcesTest, BookPast4GiBUnpacksWhole) {
-  if (std::getenv("IMPX_TEST_BOOK_PAST_4GIB") == nullptr) {
+  if (env("IMPX_TEST_BOOK_PAST_4GIB").empty()) {
     GTEST_SKIP() << "run by the 32-bit legs (IMPX_TEST_BOOK_PAST_4GIB), with TMPDIR in memory";
   }
   const TestBook book =
@@ -153,7 +151,7 @@ class OnFileSystem : public Sandbox, public testing::WithParamInterface<FileSyst
 TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   // A tool built without what only Linux tells (the strict POSIX build) takes every directory for
   // one served by path, and so never for the run's alone.
-  const char* const own = std::getenv("IMPX_UNTOLD_FILE_SYSTEMS") ? "out: File exists\n" : "";
+  const char* const own = !env("IMPX_UNTOLD_FILE_SYSTEMS").empty() ? "out: File exists\n" : "";
   using Plant = int (*)(const char* outside, const char* planted);
   const Plant plain = [](const char*, const char* at) { return close(creat(at, 0600)); };
   const Plant for_symlink = [](const char* out, const char* at) {

@@ -1,9 +1,11 @@
 // The command line, the run control and the output directory, seen from outside the process.
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -36,11 +38,9 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   Limits then_cat, at_terminal;
   then_cat.input_from_pipe = true;
   then_cat.wrapper = {"sh", "-c", "\"$0\" \"$@\"; status=$?; cat; exit $status"};
-  const int terminal = windows_target() ? -1 : posix_openpt(O_RDWR | O_NOCTTY);
-  if (terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0) {
-    at_terminal.input_terminal = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-  }
-  if (at_terminal.input_terminal < 0 && !windows_target()) {
+  int terminal = -1;
+  if (!windows_target() &&
+      openpty(&terminal, &at_terminal.input_terminal, nullptr, nullptr, nullptr) != 0) {
     std::cout << "not run: the terminal (no pseudo-terminal here)\n";
   }
   termios line_mode{}, raw_mode{}, key_mode{};
@@ -67,12 +67,10 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
       tcsetattr(at_terminal.input_terminal, TCSANOW, mode);
       ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
       EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
-      std::string still_typed;  // one read a line, until none is left
-      char line[64];
+      std::string still_typed(64, '\0');  // what one read takes: a line, or every key left
       fcntl(at_terminal.input_terminal, F_SETFL, O_NONBLOCK);
-      for (ssize_t got; (got = read(at_terminal.input_terminal, line, sizeof line)) > 0;) {
-        still_typed.append(line, static_cast<std::size_t>(got));
-      }
+      still_typed.resize(
+          std::max(read(at_terminal.input_terminal, &still_typed[0], 64), ssize_t{0}));
       fcntl(at_terminal.input_terminal, F_SETFL, 0);
       EXPECT_EQ(still_typed, mode == &line_mode ? left_at_terminal : left_at_keys)
           << input << shown;
@@ -95,22 +93,18 @@ std::vector<Row> run_rows() {
                  three = book_named("Three", {}, 2, std::string(300, '\x07')),
                  largest = book_named("Largest", {}, 2, std::string(65535, '\xA5')),
                  one = book_named("One", {}, 1, "v1 info");
-  TestBook v3 = novel;
-  v3.version = 3;
   const std::string& prefix = layout::kInfoFilePrefix;
   std::vector<Row> rows = {
       {"BareNameUnpacksBesideTheBookAndPrintsNothing",
        book_run(make_book(novel), "", unpacked("Novel", novel))},
+      // After a book in a folder, the next relative path is taken from the starting directory.
       {"RelativeAndAbsolutePathsUnpackBesideTheBook",
-       RowRun{{{"books/a.imp", make_book(a)}, {"deep/er/b.imp", make_book(b)}},
-              {"books/a.imp", "{work}/deep/er/b.imp"},
+       RowRun{{{"books/a.imp", make_book(a)},
+               {"deep/er/b.imp", make_book(b)},
+               {"c.imp", make_book(c)}},
+              {"books/a.imp", "{work}/deep/er/b.imp", "c.imp"},
               "",
-              unpacked("books/A", a) + unpacked("deep/er/B", b)}},
-      {"EveryPathIsTakenFromTheStartingDirectory",
-       RowRun{{{"a.imp", make_book(a)}, {"books/b.imp", make_book(b)}, {"c.imp", make_book(c)}},
-              {"a.imp", "books/b.imp", "c.imp"},
-              "",
-              unpacked("A", a) + unpacked("books/B", b) + unpacked("C", c)}},
+              unpacked("books/A", a) + unpacked("deep/er/B", b) + unpacked("C", c)}},
       {"EmptyPathReportsFopen", RowRun{{}, {""}, kMissing, {}}},
       {"MissingBookAfterAGoodOneReportsFopen", RowRun{{{"a.imp", make_book(a)}},
                                                       {"a.imp", "missing.imp", "a.imp"},
@@ -124,7 +118,8 @@ std::vector<Row> run_rows() {
       {"SameBookTwiceFindsTheFirstOnesOutput",
        RowRun{{{"a.imp", make_book(a)}}, {"a.imp", "a.imp"}, kExists, unpacked("A", a)}},
       // The header's checks are the reader's; here the process is seen to create nothing.
-      {"UnknownVersionCreatesNothing", book_run(make_book(v3), "Unknown IMP file version 3\n", {})},
+      {"UnknownVersionCreatesNothing",
+       book_run(make_book(book_named("Novel", {}, 3)), "Unknown IMP file version 3\n", {})},
       {"InfoFileHoldsTheFixedPrefixAndTheWholeInfoBlock",
        RowRun{{{"e.imp", make_book(book_named("Empty", {}, 2, ""))},
                {"t.imp", make_book(three)},
@@ -175,18 +170,16 @@ TEST_P(Rows, Run) {
   Files expected{{"work", "<dir>"}};
   for (const Files* files : {&row.put, &row.added}) {
     for (const auto& [path, bytes] : *files) {
-      for (std::size_t slash = path.find('/'); slash != std::string::npos;
-           slash = path.find('/', slash + 1)) {
-        expected["work/" + path.substr(0, slash)] = "<dir>";
-      }
       expected["work/" + path] = bytes;
+      for (fs::path up = fs::path(path).parent_path(); !up.empty(); up = up.parent_path()) {
+        expected["work/" + up.generic_string()] = "<dir>";
+      }
     }
   }
   for (const auto& [path, bytes] : row.put) put(path, bytes);
-  std::vector<std::string> args;
-  for (std::string arg : row.args) {
+  std::vector<std::string> args = row.args;
+  for (std::string& arg : args) {
     if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);  // "{work}/a" is an absolute path
-    args.push_back(arg);
   }
   const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
   const Outcome run = impx(args, "", row.limits, row.start);
@@ -203,42 +196,44 @@ TEST_P(Rows, Run) {
   }
 }
 
-// The run returns to where it started by a handle, not by name: a starting directory moved away
-// while the first book is read is still where the second book is found. (Windows keeps a
-// process's current directory from being moved.)
-TEST_F(RunTest, StartingDirectoryMovedDuringTheRunStillHoldsTheNextBook) {
-  if (windows_target()) GTEST_SKIP() << "Windows moves no process's current directory";
+// The run reaches its folders by handles, not by name: a starting directory moved away while the
+// first book is read is still where the second book is found (Windows keeps a process's current
+// directory from being moved); the folder a book is read from is the folder its output goes to,
+// even when the folder is swapped for a symlink once the run holds it, before the book is opened
+// in it (on POSIX; wine's server, not the run, opens the folder), or once the book is open.
+TEST_F(RunTest, FoldersMovedDuringTheRunKeepTheirPlace) {
   if (const char* why = no_strace()) GTEST_SKIP() << why;
-  const std::string moved = sandbox + "/moved";
-  put("a.imp", make_book(book_named("First")));
-  put("b.imp", make_book(book_named("Second")));
-  const Outcome run = impx_held({"a.imp", "b.imp"}, "read", "a.imp",
-                                [&] { std::rename(work.c_str(), moved.c_str()); });
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(tree(moved + "/First").size(), 1u);
-  EXPECT_EQ(tree(moved + "/Second").size(), 1u);
-}
-
-// The folder a book is read from is the folder its output goes to, even when the folder is
-// swapped for a symlink once the run holds it, before the book is opened in it (on POSIX; wine's
-// server, not the run, opens the folder), or once the book is open.
-TEST_F(RunTest, BookFolderSwappedDuringTheRunKeepsTheOutput) {
-  if (const char* why = no_strace()) GTEST_SKIP() << why;
-  const std::string elsewhere = sandbox + "/elsewhere";
-  for (const bool while_opening : {true, false}) {
-    if (while_opening && windows_target()) continue;
-    std::filesystem::create_directories(elsewhere);
+  const std::string elsewhere = sandbox + "/elsewhere", books = work + "/books";
+  const auto move_start = [&] { fs::rename(work, sandbox + "/moved"); };
+  const auto swap_books = [&] {
+    fs::rename(books, work + "/moved");
+    fs::create_directory_symlink(elsewhere, books);
+  };
+  const struct {
+    std::vector<std::string> args;
+    const char *call, *path;
+    std::function<void()> move;
+    std::vector<std::string> outputs;  // below the sandbox
+    bool posix_only;
+  } moves[] = {
+      {{"a.imp", "b.imp"}, "read", "a.imp", move_start, {"moved/First", "moved/Second"}, true},
+      {{books + "/a.imp"}, "open,openat", "books", swap_books, {"work/moved/Novel"}, true},
+      {{books + "/a.imp"}, "/^p?read(64)?$", "books/a.imp", swap_books, {"work/moved/Novel"}},
+  };
+  for (const auto& [args, call, path, move, outputs, posix_only] : moves) {
+    if (posix_only && windows_target()) continue;
+    fs::create_directories(elsewhere);
+    put("a.imp", make_book(book_named("First")));
+    put("b.imp", make_book(book_named("Second")));
     put("books/a.imp", make_book(book_named("Novel")));
-    const Outcome run =
-        impx_held({work + "/books/a.imp"}, while_opening ? "open,openat" : "/^p?read(64)?$",
-                  while_opening ? "books" : "books/a.imp", [&] {
-                    std::filesystem::rename(work + "/books", work + "/moved");
-                    std::filesystem::create_directory_symlink(elsewhere, work + "/books");
-                  });
-    EXPECT_EQ(run.status, 0) << while_opening << run.err;
-    EXPECT_EQ(tree(elsewhere).size(), 0u) << while_opening;
-    EXPECT_TRUE(std::filesystem::exists(work + "/moved/Novel/RSRC.INF")) << while_opening;
+    const Outcome run = impx_held(args, call, path, move);
+    EXPECT_EQ(run.status, 0) << call << run.err;
+    EXPECT_EQ(run.err, "") << call;
+    EXPECT_EQ(tree(elsewhere).size(), 0u) << call;
+    for (const std::string& output : outputs) {
+      const TestBook book = book_named(fs::path(output).filename().string());
+      EXPECT_EQ(tree(sandbox + "/" + output), (Files{{"RSRC.INF", expected_info_file(book)}}));
+    }
     reset();
   }
 }
@@ -329,23 +324,40 @@ TEST_F(RunTest, MemoryRunningOutEndsTheRunWithTheMessage) {
   EXPECT_TRUE(ran_out);
 }
 
-TEST_F(RunTest, BookInTheRootHasItsOutputInTheRoot) {
-  if (windows_target()) GTEST_SKIP() << "covered by the drive root test";
-  const std::string stem = "impx-root-test-" + std::to_string(getpid());
-  const std::string path = "/" + stem + ".imp";
-  TestBook book = book_named(stem);
-  try {
-    write_file(path, make_book(book));
-  } catch (const std::exception&) {
-    GTEST_SKIP() << "the root is not writable here";
+// A book in a root has its output in that root however the path names it: "/" on POSIX; on
+// Windows by its drive, as a device path to the drive, or as the root of the current drive (Z:,
+// which wine maps to /).
+TEST_F(RunTest, BookInARootHasItsOutputInThatRoot) {
+  const std::string drive = sandbox + "/drive", stem = "impx-root-" + std::to_string(getpid());
+  std::vector<std::pair<std::string, std::string>> forms = {{"/", ""}};  // a root, where it is
+  const fs::path letter = fs::path(env("WINEPREFIX")) / "dosdevices" / "y:";
+  if (windows_target()) {
+    ASSERT_NE(env("WINEPREFIX"), "");
+    fs::create_directory(drive);
+    fs::remove(letter);
+    fs::create_directory_symlink(drive, letter);
+    forms = {{"Y:\\", drive}, {"\\\\?\\Y:\\", drive}, {"\\\\.\\Y:\\", drive}, {"\\", ""}};
   }
-  const Outcome run = impx({path});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(tree("/" + stem), (Files{{"RSRC.INF", expected_info_file(book)}}));
+  const TestBook book = book_named(stem, {{"TEXT", "text"}});
+  for (const auto& [root, folder] : forms) {
+    try {
+      write_file(folder + "/" + stem + ".imp", make_book(book));
+    } catch (const std::exception&) {
+      std::cout << "not run: " << root << " (the file system's root is not writable here)\n";
+      continue;
+    }
+    const Outcome run = run_impx({root + stem + ".imp"}, work);
+    EXPECT_EQ(run.status, 0) << root;
+    EXPECT_EQ(run.err, "") << root;
+    EXPECT_EQ(tree(folder + "/" + stem),
+              (Files{{"RSRC.INF", expected_info_file(book)}, {"TEXT", "text"}}))
+        << root;
+    remove_tree(folder + "/" + stem);
+    fs::remove(folder + "/" + stem + ".imp");
+  }
+  if (windows_target()) fs::remove(letter);
+  fs::remove(drive);
   EXPECT_EQ(tree(sandbox), (Files{{"work", "<dir>"}}));
-  remove_tree("/" + stem);
-  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/sandbox.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -31,19 +32,13 @@ void Sandbox::put(const std::string& path, const std::string& bytes) {
   write_file(full.string(), bytes);
 }
 
-std::string Sandbox::target_path(const std::string& path) {
-  if (!windows_target()) return path;
-  std::string converted = path[0] == '/' ? "Z:" + path : path;
-  for (char& c : converted) {
-    if (c == '/') c = '\\';
+std::vector<std::string> Sandbox::target_paths(std::vector<std::string> paths) {
+  if (!windows_target()) return paths;
+  for (std::string& path : paths) {
+    if (path.rfind('/', 0) == 0) path = "Z:" + path;
+    std::replace(path.begin(), path.end(), '/', '\\');
   }
-  return converted;
-}
-
-std::vector<std::string> Sandbox::target_paths(const std::vector<std::string>& paths) {
-  std::vector<std::string> converted;
-  for (const std::string& path : paths) converted.push_back(target_path(path));
-  return converted;
+  return paths;
 }
 
 Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& input,

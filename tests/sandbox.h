@@ -48,9 +48,8 @@ class Sandbox : public testing::Test {
   Outcome impx_held(const std::vector<std::string>& args, const std::string& call,
                     const std::string& path, const std::function<void()>& at_hold);
 
-  // A path in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
-  static std::string target_path(const std::string& path);
-  static std::vector<std::string> target_paths(const std::vector<std::string>& paths);
+  // Paths in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
+  static std::vector<std::string> target_paths(std::vector<std::string> paths);
 
   std::string base;  // where the sandbox is made: the system's temporary directory when ""
   std::string sandbox;
