@@ -60,9 +60,7 @@ TEST(ReadHeader, ChecksLengthThenSignatureThenVersionThenFillsEveryField) {
       {header_bytes(2, "BOOK VEL"), "Not an IMP file (bad sig BOOK VEL)\n"},  // a blank as it is
       {header_bytes(2, std::string("XYZ\0ABCD", 8)), "Not an IMP file (bad sig XYZ     )\n"},
       {header_bytes(2, std::string(8, '\0')), "Not an IMP file (bad sig         )\n"},
-      {header_bytes(2, std::string("\x1b"
-                                   "c\x1b[2J\\\0",
-                                   8)),
+      {header_bytes(2, std::string("\033c\033[2J\\\0", 8)),
        "Not an IMP file (bad sig \\x1Bc\\x1B[2J\\x5C )\n"},
       {header_bytes(3, "BOOKVELT"), "Unknown IMP file version 3\n"},
       {header_bytes(0x0100, "BOOKVELT"), "Unknown IMP file version 256\n"},
@@ -93,9 +91,7 @@ TEST(ReadHeader, ChecksLengthThenSignatureThenVersionThenFillsEveryField) {
 TEST(ReadEntry, ReadsEachVersionsLayoutOrEndsTheRun) {
   const struct {
     std::uint16_t version;
-    std::string bytes;
-    std::string message;  // "" when the entry is read
-    std::string type;
+    std::string bytes, message, type;  // message: "" when the entry is read
     std::uint32_t extra_a, size;
     std::string extra_raw;
     std::uint32_t extra_b;
@@ -103,10 +99,7 @@ TEST(ReadEntry, ReadsEachVersionsLayoutOrEndsTheRun) {
   } entries[] = {
       {1, std::string("TEXT\x00\x07\x00\x00\x01\x00", 10), "", "TEXT", 7, 256, std::string(4, '\0'),
        0, 10},
-      {2,
-       std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF"
-                   "\x00\x00\x01\x02",
-                   20),
+      {2, std::string("PICT\x80\x00\x00\x01\xFF\xFF\xFF\xFE\xDE\xAD\xBE\xEF\x00\x00\x01\x02", 20),
        "", "PICT", 0x80000001u, 0xFFFFFFFEu, "\xDE\xAD\xBE\xEF", 0x102u, 20},
       {1, std::string(19, 'x'), "", "xxxx", 0x7878, 0x78787878, std::string(4, '\0'), 0, 10},
       {2, std::string(19, 'x'), kEntryCut},

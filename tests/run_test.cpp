@@ -255,28 +255,28 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
     const TestBook& book;
     std::string path;     // below the run's directory: the file whose calls fail; "" for all
     std::string inject;   // what strace injects
-    bool in_memory;       // the run is in /dev/shm, where the kernel copies large resources
     std::string message;  // "" when the run unpacks the book whole
   } faults[] = {
-      {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES", false,
+      {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES",
        "mkdir: Permission denied\n"},
-      {"listing the new output directory", data, "Novel", "/^fcntl(64)?$:error=EBADF", false,
+      {"listing the new output directory", data, "Novel", "/^fcntl(64)?$:error=EBADF",
        "mkdir: Bad file descriptor\n"},
-      {"closing a resource's file", data, "Novel/TEXT", "close:error=EIO", false,
+      {"closing a resource's file", data, "Novel/TEXT", "close:error=EIO",
        "close: Input/output error\n"},
-      {"reading the info block", long_info, "a.imp", "read:error=EIO:when=2", false,
+      {"reading the info block", long_info, "a.imp", "read:error=EIO:when=2",
        "read: Input/output error\n"},
-      {"reading a resource's data", data, "a.imp", "read:error=EIO:when=2", false,
+      {"reading a resource's data", data, "a.imp", "read:error=EIO:when=2",
        "read: Input/output error\n"},
-      {"checking a resource's file again", twice, "Novel/DUPL", "%%stat:error=EIO", false,
+      {"checking a resource's file again", twice, "Novel/DUPL", "%%stat:error=EIO",
        "out: Input/output error\n"},
       {"moving the book past the kernel's copy", large, "a.imp", "/^(_llseek|lseek)$:error=EIO",
-       true, "read: Input/output error\n"},
-      {"the kernel's copy refused", large, "a.imp", "copy_file_range:error=EXDEV", true, ""},
+       "read: Input/output error\n"},
+      {"the kernel's copy refused", large, "a.imp", "copy_file_range:error=EXDEV", ""},
       {"the kernel's copy failing", large, "a.imp", "/^(copy_file_range|sendfile(64)?)$:error=EIO",
-       true, ""},
+       ""},
   };
-  for (const auto& [what, book, path, inject, in_memory, message] : faults) {
+  for (const auto& [what, book, path, inject, message] : faults) {
+    const bool in_memory = &book == &large;  // in /dev/shm, where the kernel copies it
     if (in_memory && memory_folder().empty()) {
       std::cout << "not run: " << what << " (needs a writable /dev/shm, where the kernel copies)\n";
       continue;

@@ -51,9 +51,7 @@ std::vector<Row> windows_rows() {
                {"CON", "nul.txt", "Com1", "LPT9 ", "a:b", "C:", Refusal("a\\b", "a\\x5Cb"), "x|y",
                 "...", "CONOUT$", Refusal("com\xB9", "com\\xB9")},
                {"COM1", "NUL.", "AUX ", "a:bc", "<>|?", Refusal("c\\d*", "c\\x5Cd*"), "prn ",
-                Refusal("\x01"
-                        "abc",
-                        "\\x01abc")},
+                Refusal("\001abc", "\\x01abc")},
                Only::windows);
   return rows;
 }
