@@ -23,22 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The wrapper, then IMPX_RUNNER when set: the program that runs impx (wine for impx.exe, qemu-user
-// for a tool built for another CPU).
-std::vector<std::string> command_prefix(const std::string& program,
-                                        const std::vector<std::string>& wrapper) {
-  std::vector<std::string> prefix = wrapper;
-  if (!env("IMPX_RUNNER").empty()) prefix.push_back(env("IMPX_RUNNER"));
-  prefix.push_back(!program.empty() ? program : impx_program());
-  return prefix;
-}
-
-void set_limit(int resource, long value) {
-  if (value <= 0) return;
-  const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
-  setrlimit(resource, &limit);
-}
-
 // Windows programs end lines with CR LF on the console; the tests compare the text itself.
 std::string without_carriage_returns(std::string text) {
   for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
@@ -103,15 +87,16 @@ Outcome run_command(std::vector<std::string> command, const std::string& directo
       _exit(126);
     }
     if (limits.input_terminal >= 0 && dup2(limits.input_terminal, 0) < 0) _exit(126);
-    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-      signal(signal_number, SIG_DFL);
-    }
+    for (int number = 1; number < NSIG; ++number) signal(number, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    set_limit(RLIMIT_AS, limits.address_space);
-    set_limit(RLIMIT_FSIZE, limits.file_size);
-    set_limit(RLIMIT_NOFILE, limits.open_files);
+    for (const auto& [resource, value] : {std::pair{RLIMIT_AS, limits.address_space},
+                                          {RLIMIT_FSIZE, limits.file_size},
+                                          {RLIMIT_NOFILE, limits.open_files}}) {
+      const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+      if (value > 0) setrlimit(resource, &limit);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -122,10 +107,9 @@ Outcome run_command(std::vector<std::string> command, const std::string& directo
     if (ended < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
     if (waited == kRunDeadlineMs) kill(child, SIGKILL);
   }
-  Outcome run;
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  run.err = without_carriage_returns(read_file(err_path));
-  run.out = without_carriage_returns(read_file(out_path));
+  const Outcome run{WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
+                    without_carriage_returns(read_file(err_path)),
+                    without_carriage_returns(read_file(out_path))};
   remove_tree(scratch);
   return run;
 }
@@ -134,12 +118,16 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
                  const std::string& input, const Limits& limits, const std::string& program) {
   // wine prepares its prefix on the first run and says so on standard error; do that once
   // before the runs that are looked at.
+  // The wrapper, then IMPX_RUNNER when set: the program that runs impx (wine for impx.exe,
+  // qemu-user for a tool built for another CPU).
+  std::vector<std::string> command = limits.wrapper;
+  if (!env("IMPX_RUNNER").empty()) command.push_back(env("IMPX_RUNNER"));
+  command.push_back(!program.empty() ? program : impx_program());
   static bool warmed_up = !windows_target();
   if (!warmed_up) {
     warmed_up = true;
-    run_command(command_prefix("", {}), directory);
+    run_command({command.begin() + limits.wrapper.size(), command.end()}, directory);
   }
-  std::vector<std::string> command = command_prefix(program, limits.wrapper);
   command.insert(command.end(), args.begin(), args.end());
   Outcome run = run_command(command, directory, input, limits);
   // A wine client that meets its server as the server shuts down after an idle spell fails

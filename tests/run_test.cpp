@@ -177,10 +177,9 @@ TEST_P(Rows, Run) {
     }
   }
   for (const auto& [path, bytes] : row.put) put(path, bytes);
-  std::vector<std::string> args = row.args;
-  for (std::string& arg : args) {
-    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);  // "{work}/a" is an absolute path
-  }
+  std::vector<std::string> args = row.args;  // "{work}/a" is an absolute path
+  for (std::string& arg : args)
+    if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
   const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
   const Outcome run = impx(args, "", row.limits, row.start);
   umask(umask_before);
