@@ -169,9 +169,9 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   const struct {
     const char* what;
     Plant plant;
-    const char* posix_error;    // "" when the run goes on in the directory it made
-    const char* served_error;   // on FUSE, where a bindfs neighbour works beneath the mount
-    const char* windows_error;  // nullptr where wine has no such entry
+    // The run's message: "" when it goes on in the directory it made; the served one on FUSE,
+    // where a bindfs neighbour works beneath the mount; nullptr where wine has no such entry.
+    const char *posix_error, *served_error, *windows_error;
     mode_t run_umask = 002;
     bool once_made = false;  // planted once the output directory is made, not its first file
   } plants[] = {
@@ -254,13 +254,12 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
              (image.kind == "bindfs" ? apart : folded)));
 }
 
+constexpr char kOfAnotherUser[] = "uid=1000,gid=1000,umask=022,allow_other";
 INSTANTIATE_TEST_SUITE_P(ResourcesTest, OnFileSystem,
                          testing::Values(FileSystem{"Here"}, FileSystem{"InMemory", "tmpfs"},
-                                         FileSystem{"ExfatOfAnotherUser", "exfat",
-                                                    "uid=1000,gid=1000,umask=022,allow_other"},
+                                         FileSystem{"ExfatOfAnotherUser", "exfat", kOfAnotherUser},
                                          FileSystem{"ExfatOpenToAll", "exfat", "umask=000"},
-                                         FileSystem{"FatOfAnotherUser", "vfat",
-                                                    "uid=1000,gid=1000,umask=022,allow_other"},
+                                         FileSystem{"FatOfAnotherUser", "vfat", kOfAnotherUser},
                                          FileSystem{"FatOpenToAll", "vfat", "umask=000"},
                                          FileSystem{"ServedByPath", "bindfs",
                                                     "--resolve-symlinks"}),

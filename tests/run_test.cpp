@@ -203,23 +203,26 @@ TEST_P(Rows, Run) {
 TEST_F(RunTest, FoldersMovedDuringTheRunKeepTheirPlace) {
   if (const char* why = no_strace()) GTEST_SKIP() << why;
   const std::string elsewhere = sandbox + "/elsewhere", books = work + "/books";
-  const auto move_start = [&] { fs::rename(work, sandbox + "/moved"); };
   const auto swap_books = [&] {
     fs::rename(books, work + "/moved");
     fs::create_directory_symlink(elsewhere, books);
   };
   const struct {
-    std::vector<std::string> args;
+    std::vector<std::string> args, outputs;  // the outputs below the sandbox
     const char *call, *path;
     std::function<void()> move;
-    std::vector<std::string> outputs;  // below the sandbox
     bool posix_only;
   } moves[] = {
-      {{"a.imp", "b.imp"}, "read", "a.imp", move_start, {"moved/First", "moved/Second"}, true},
-      {{books + "/a.imp"}, "open,openat", "books", swap_books, {"work/moved/Novel"}, true},
-      {{books + "/a.imp"}, "/^p?read(64)?$", "books/a.imp", swap_books, {"work/moved/Novel"}},
+      {{"a.imp", "b.imp"},
+       {"moved/First", "moved/Second"},
+       "read",
+       "a.imp",
+       [&] { fs::rename(work, sandbox + "/moved"); },
+       true},
+      {{books + "/a.imp"}, {"work/moved/Novel"}, "open,openat", "books", swap_books, true},
+      {{books + "/a.imp"}, {"work/moved/Novel"}, "/^p?read(64)?$", "books/a.imp", swap_books},
   };
-  for (const auto& [args, call, path, move, outputs, posix_only] : moves) {
+  for (const auto& [args, outputs, call, path, move, posix_only] : moves) {
     if (posix_only && windows_target()) continue;
     fs::create_directories(elsewhere);
     put("a.imp", make_book(book_named("First")));
@@ -252,9 +255,9 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   const struct {
     const char* what;
     const TestBook& book;
-    std::string path;     // below the run's directory: the file whose calls fail; "" for all
-    std::string inject;   // what strace injects
-    std::string message;  // "" when the run unpacks the book whole
+    // The file whose calls fail, below the run's directory ("" for all), what strace injects
+    // into them, and the run's message ("" when it unpacks the book whole).
+    std::string path, inject, message;
   } faults[] = {
       {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES",
        "mkdir: Permission denied\n"},

@@ -121,8 +121,7 @@ TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
 // with a '?' for each, never a look-alike.
 TEST_F(WindowsTest, UsageNamesAProgramInAnyScript) {
   for (const auto& [folder, shown] : {std::pair{"книги", "?????"}, std::pair{"cafė", "caf?"}}) {
-    fs::create_directory(work + "/" + folder);
-    fs::copy_file(env("IMPX_EXE"), work + "/" + folder + "/impx.exe");
+    put(std::string(folder) + "/impx.exe", read_file(env("IMPX_EXE")));
     const Outcome run = run_impx({}, work, "", {}, work + "/" + folder + "/impx.exe");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.err.rfind("Usage: ", 0), 0u) << run.err;
