@@ -108,8 +108,7 @@ TEST(ReadEntry, ReadsEachVersionsLayoutOrEndsTheRun) {
   };
   for (const auto& e : entries) {
     BookStream book = stream_of(e.bytes);
-    ImpHeader header{};
-    header.version = e.version;
+    const ImpHeader header{e.version};
     ImpEntry entry;
     std::memset(&entry, 0xFF, sizeof entry);
     EXPECT_EQ(failure_of([&] { read_entry(book.get(), header, entry); }), e.message) << e.bytes;

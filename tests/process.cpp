@@ -183,10 +183,6 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
   return run;
 }
 
-std::ostream& operator<<(std::ostream& out, const FileSystem& file_system) {
-  return out << file_system.name;
-}
-
 std::string mount_image(FileSystem& image) {
   const bool exfat = image.kind == "exfat", served = image.kind == "bindfs";
   const std::string packages = served  ? "bindfs"

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,7 +71,6 @@ struct FileSystem {
   std::string point;
   std::string beneath;  // where a neighbour changes what the mount shows: the served folder
 };
-std::ostream& operator<<(std::ostream& out, const FileSystem& file_system);
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(FileSystem& image);
 void unmount_image(const FileSystem& image);

@@ -51,10 +51,6 @@ Outcome Sandbox::impx_held(const std::vector<std::string>& args, const std::stri
   return run_held(target_paths(args), work, call, path.empty() ? "" : work + "/" + path, at_hold);
 }
 
-std::ostream& operator<<(std::ostream& out, const Row& row) {
-  return out << row.name;
-}
-
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added) {
   return {{{"a.imp", bytes}}, {"a.imp"}, message, added};
 }

@@ -80,13 +80,17 @@ struct Row {
   Only only = Only::anywhere;
   std::function<RowRun()> make = nullptr;
 };
-std::ostream& operator<<(std::ostream& out, const Row& row);
 
 // The rows' fixture; each test file instantiates it with its table, named after its suite.
 class Rows : public Sandbox, public testing::WithParamInterface<Row> {};
+// A table row or a file system, by its name: as CTest lists it, and as a failure shows it.
 template <typename Param>
-std::string row_name(const testing::TestParamInfo<Param>& info) {  // a row's or a file system's
+std::string row_name(const testing::TestParamInfo<Param>& info) {
   return info.param.name;
+}
+template <typename Param, typename = decltype(Param::name)>
+std::ostream& operator<<(std::ostream& out, const Param& param) {
+  return out << param.name;
 }
 // Adds rows, named after `name`, that refuse each book name before anything is created, and each
 // type code of a second resource after the first one's file.
