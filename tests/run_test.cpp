@@ -342,6 +342,7 @@ TEST_F(RunTest, BookInARootHasItsOutputInThatRoot) {
     try {
       write_file(folder + "/" + stem + ".imp", make_book(book));
     } catch (const std::exception&) {
+      if (!windows_target()) GTEST_SKIP() << "the root is not writable here";
       std::cout << "not run: " << root << " (the file system's root is not writable here)\n";
       continue;
     }
