@@ -75,6 +75,19 @@ bool list_as_empty(int descriptor, bool& empty) {
   return error == 0;
 }
 
+// Records what `directory` holds now, as still_in_place will find it again, where the file system
+// serves it by path.
+bool remember_identity(Directory& directory) {
+  return !directory.served_by_path ||
+         identity_now(directory.descriptor, directory.device, directory.inode);
+}
+
+// What a held folder that is no longer in place means: another stands behind its handle (errno
+// 0), or its identity could not be read.
+Making not_in_place() {
+  return errno == 0 ? Making::taken : Making::failed;
+}
+
 }  // namespace
 
 Directory::~Directory() {
@@ -90,10 +103,7 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   const FileSystemRules rules = file_system_rules(folder.descriptor);
   folder.served_by_path = rules.served_by_path;
   folder.known_by_name = rules.known_by_name;
-  // What it holds now, as still_in_place will find it again where it is served by path.
-  if (folder.served_by_path && !identity_now(folder.descriptor, folder.device, folder.inode)) {
-    return nullptr;
-  }
+  if (!remember_identity(folder)) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
       openat(folder.descriptor, file.empty() ? "." : file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -138,7 +148,7 @@ bool still_in_place(const Directory& directory) {
 // checked before and after: a folder swapped in between leaves at most that empty directory in
 // the other folder.
 Making make_output_directory(const Directory& folder, const Path& name, Directory& output) {
-  if (!still_in_place(folder)) return errno == 0 ? Making::taken : Making::failed;
+  if (!still_in_place(folder)) return not_in_place();
   if (mkdirat(folder.descriptor, name.c_str(), 0777) != 0) {
     return errno == EEXIST ? Making::exists : Making::failed;
   }
@@ -147,7 +157,7 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   // Where the folder is served by path, it may have been swapped meanwhile, and the directory
   // made in another one.
   const int error = errno;
-  if (!still_in_place(folder)) return errno == 0 ? Making::taken : Making::failed;
+  if (!still_in_place(folder)) return not_in_place();
   errno = error;
   if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
@@ -159,7 +169,7 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   output.served_by_path = folder.served_by_path;
   output.known_by_name = folder.known_by_name;
   if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
-      (output.served_by_path && !identity_now(output.descriptor, output.device, output.inode))) {
+      !remember_identity(output)) {
     return Making::failed;
   }
   if (!empty) return Making::taken;
