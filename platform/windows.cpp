@@ -155,9 +155,14 @@ Input standard_input() {
   return (mode & ENABLE_LINE_INPUT) != 0 ? Input::lines : Input::keys;
 }
 
+// Bytes as they come, never through the C runtime's text mode, which reads one byte past a
+// carriage return to look for a line feed: the next key at a console, the next byte of a pipe.
 std::size_t read_input(char* bytes, std::size_t size) {
-  const int got = _read(0, bytes, static_cast<unsigned>(size));
-  return got > 0 ? static_cast<std::size_t>(got) : 0;
+  DWORD got = 0;
+  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), bytes, static_cast<DWORD>(size), &got, nullptr)) {
+    return 0;
+  }
+  return got;
 }
 
 // Windows raises neither signal: a failed write returns its error.

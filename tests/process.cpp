@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <stdexcept>
 #include <thread>
@@ -179,7 +180,13 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
       run_impx(args, directory, "", traced(call + ":signal=SIGSTOP:when=1", path, call, log));
   ended = true;
   beside.join();
-  remove_tree(logs);
+  // A run that did not end as impx ends (killed at the deadline, say) leaves its log to be read.
+  if (run.status == 0 || run.status == 255) {
+    remove_tree(logs);
+  } else {
+    std::cout << "the held run ended with " << run.status << "; strace's log is kept: " << log
+              << "\n";
+  }
   return run;
 }
 

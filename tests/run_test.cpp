@@ -1,7 +1,9 @@
 // The command line, the run control and the output directory, seen from outside the process.
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <thread>
 
 #include "tests/sandbox.h"
 #include "unpack/unpack.h"
@@ -18,6 +22,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr auto npos = std::string::npos;
 
 class RunTest : public Sandbox {};
 
@@ -31,13 +37,14 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
   // The prompt takes one line of at most 18 characters and leaves the rest to the next program,
   // also from a pipe. From a terminal in line mode it takes the whole typed line, so that none of
   // it reaches the shell after the run; a line typed ahead of it stays. A terminal that hands over
-  // each key (raw, -icanon) is read as a pipe is, where Enter may come as a carriage return.
+  // each key (raw, -icanon) is read as a pipe is, where Enter may come as a carriage return. Under
+  // wine the terminal is a console, in line-input mode or, through console_keys, key by key, and
+  // what is left is the line that cmd reads next.
   Limits then_cat, at_terminal;
   then_cat.input_from_pipe = true;
   then_cat.wrapper = {"sh", "-c", "\"$0\" \"$@\"; status=$?; cat; exit $status"};
   int terminal = -1;
-  if (!windows_target() &&
-      openpty(&terminal, &at_terminal.input_terminal, nullptr, nullptr, nullptr) != 0) {
+  if (openpty(&terminal, &at_terminal.input_terminal, nullptr, nullptr, nullptr) != 0) {
     std::cout << "not run: the terminal (no pseudo-terminal here)\n";
   }
   termios line_mode{}, raw_mode{}, key_mode{};
@@ -52,6 +59,7 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
       {std::string(24, 'j') + "\nNEXT\n", "jjjjjj\nNEXT\n", "NEXT\n", "jjjjjj\nNEXT\n"},
       {"a\nNEXT\n", "NEXT\n", "NEXT\n", "NEXT\n"},
       {"a\rNEXT\n", "", "NEXT\n", "NEXT\n"},
+      {"0123456789abcdefg\rXYZ\n", "XYZ\n", "XYZ\n", "XYZ\n"},
       {"", "", "", ""},
   };
   for (const auto& [input, left, left_at_terminal, left_at_keys] : lines) {
@@ -61,6 +69,33 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
     for (const auto& [mode, shown] : {std::pair{&line_mode, ""}, std::pair{&raw_mode, " (raw)"},
                                       std::pair{&key_mode, " (-icanon)"}}) {
       if (at_terminal.input_terminal < 0 || input.empty()) continue;
+      const std::string& left_typed = mode == &line_mode ? left_at_terminal : left_at_keys;
+      if (windows_target() && mode != &raw_mode) {  // wine's console sees Enter only raw
+        tcsetattr(at_terminal.input_terminal, TCSANOW, &raw_mode);
+        tcflush(at_terminal.input_terminal, TCIFLUSH);
+        std::string typed = input;
+        std::replace(typed.begin(), typed.end(), '\n', '\r');
+        // Typed once the run waits at its prompt: keys typed before wine's console is ready can
+        // be lost.
+        write_file(work + "/err", "");
+        std::thread typist([&] {
+          for (int waits = 0; waits < 20000 && read_file(work + "/err").find("Press") == npos;
+               ++waits) {
+            usleep(1000);
+          }
+          EXPECT_EQ(write(terminal, typed.data(), typed.size()),
+                    static_cast<ssize_t>(typed.size()));
+        });
+        const auto paths = target_paths({env("IMPX_CONSOLE_KEYS"), impx_program()});
+        const Outcome next = run_command({env("IMPX_RUNNER"), "cmd", "/v:on", "/c",
+                                          (mode == &key_mode ? paths[0] + " " : "") + paths[1] +
+                                              " missing.imp 2>err & set /p L=& echo [!L!]"},
+                                         work, "", at_terminal);
+        typist.join();
+        EXPECT_EQ(next.out, "[" + left_typed.substr(0, left_typed.find('\n')) + "]\n")
+            << input << shown;
+      }
+      if (windows_target()) continue;
       tcsetattr(at_terminal.input_terminal, TCSANOW, mode);
       ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
       EXPECT_EQ(impx({"missing.imp"}, "", at_terminal).status, 255);
@@ -69,8 +104,7 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
       still_typed.resize(
           std::max(read(at_terminal.input_terminal, &still_typed[0], 64), ssize_t{0}));
       fcntl(at_terminal.input_terminal, F_SETFL, 0);
-      EXPECT_EQ(still_typed, mode == &line_mode ? left_at_terminal : left_at_keys)
-          << input << shown;
+      EXPECT_EQ(still_typed, left_typed) << input << shown;
     }
   }
   // Messages nobody can read still end the run with its status, not with a signal.
@@ -79,6 +113,51 @@ TEST_F(RunTest, NoArgumentPrintsUsageThenPromptsAndFails) {
     unread.dead_stderr = true;
     EXPECT_EQ(impx({}, "", unread).status, 255);
   }
+}
+
+// A run started in the background stops at the prompt, while the shell's line editor holds the
+// terminal key by key; brought back with fg, it takes the line then typed whole, as the terminal
+// hands it over then, and none of it runs in the shell.
+TEST_F(RunTest, PromptBroughtBackToTheForegroundTakesTheTypedLine) {
+  if (windows_target()) GTEST_SKIP() << "job control is a POSIX shell's";
+  int terminal = -1;
+  const pid_t shell = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (shell == 0) {
+    if (chdir(work.c_str()) == 0) execlp("bash", "bash", "--norc", "--noprofile", "-i", nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(shell, 0);
+  std::string shown;  // what the terminal showed, waited for up to ten seconds at a time
+  const auto shows = [&](const char* text) {
+    char bytes[4096];
+    for (int waits = 0; shown.find(text) == npos && waits < 100; ++waits) {
+      pollfd ready{terminal, POLLIN, 0};
+      const ssize_t got = poll(&ready, 1, 100) > 0 ? read(terminal, bytes, sizeof bytes) : 0;
+      if (got < 0) break;  // the shell has ended
+      shown.append(bytes, static_cast<std::size_t>(got));
+    }
+    return shown.find(text) != npos;
+  };
+  const auto type = [&](const std::string& keys) {
+    return write(terminal, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+  };
+  // The run starts once the shell shows its prompt again, its line editor then holding the
+  // terminal; the typed line is its prompt's once fg has given it the terminal.
+  const std::string runner = env("IMPX_RUNNER").empty() ? "" : env("IMPX_RUNNER") + " ";
+  EXPECT_TRUE(type("unset HISTFILE; PS1=R'EADY> '; set -b\n") && shows("READY> "));
+  shown.clear();
+  EXPECT_TRUE(type("(until [ -e go ]; do sleep 0.01; done; " + runner + impx_program() +
+                   " missing.imp) &\n") &&
+              shows("READY> "));
+  write_file(work + "/go", "");
+  EXPECT_TRUE(shows("Stopped") && type("fg\n"));
+  for (int waits = 0; tcgetpgrp(terminal) == shell && waits < 1000; ++waits) usleep(10000);
+  EXPECT_TRUE(type("0123456789abcdefghecho LEAK''ED\n") && type("exit\n"));
+  shows("never shown: all until the shell has ended");
+  kill(shell, SIGKILL);
+  waitpid(shell, nullptr, 0);
+  close(terminal);
+  EXPECT_EQ(shown.find("LEAKED"), npos) << shown;
 }
 
 // Runs that end as a table says: books in, status, message and the tree afterwards. A book that
