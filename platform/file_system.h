@@ -10,11 +10,15 @@ struct FileSystemRules {
   // Its inode numbers are no identity (FAT, exFAT): a file is known by its name, letter case
   // folded, and no link or file from elsewhere can appear there.
   bool known_by_name = false;
-  // It may serve directories by path (FUSE), so another directory can come to stand behind a
-  // descriptor, and a directory's owner and mode say nothing of who can write to it.
+  // It may serve directories by path (FUSE, SMB, any kind not known to hold them), so that
+  // another directory can come to stand behind a descriptor.
   bool served_by_path = true;
 };
 FileSystemRules file_system_rules(int directory);
+
+// The generation number of the regular file behind `file`, which tells it from a file made later
+// under its inode number, where the file system reports one (ext4, xfs, btrfs); 0 elsewhere.
+std::uint64_t generation_of(int file);
 
 // The device and inode number of what `descriptor` holds, asked of the file system itself, past
 // any attribute cache; false, with errno set, when they cannot be read.

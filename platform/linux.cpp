@@ -2,7 +2,9 @@
 // statfs magic and, for FUSE, from its line in /proc/self/mountinfo; attributes read past FUSE's
 // cache; and the kernel's copy between files.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -99,8 +101,15 @@ bool fuse_serves_fat(int directory) {
   return type == "fuse.fusefat" || (type == "fuseblk" && holds_fat(source));
 }
 
+// ntfs3's statfs magic ("ntfs"), which <linux/magic.h> does not name.
+constexpr unsigned long kNtfs3Magic = 0x7366746e;
+
 }  // namespace
 
+// Only the kinds known to keep a descriptor on the directory it was opened on, whoever acts in
+// it, are taken as holding: the kernel's local disk and memory file systems, and NFS, whose
+// descriptors hold file handles. Every other kind (FUSE, SMB, 9p, any magic not named here, or
+// one that cannot be read) is taken as served by path.
 FileSystemRules file_system_rules(int directory) {
   struct statfs file_system;
   if (fstatfs(directory, &file_system) != 0) return {};
@@ -108,11 +117,26 @@ FileSystemRules file_system_rules(int directory) {
     case MSDOS_SUPER_MAGIC:  // vfat, msdos
     case EXFAT_SUPER_MAGIC:
       return {true, false};
+    case EXT4_SUPER_MAGIC:  // ext2, ext3, ext4
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+    case kNtfs3Magic:
+    case NFS_SUPER_MAGIC:
+      return {false, false};
     case FUSE_SUPER_MAGIC:  // fuse and fuseblk
       return {fuse_serves_fat(directory), true};
     default:
-      return {false, false};
+      return {};
   }
+}
+
+std::uint64_t generation_of(int file) {
+  int generation = 0;  // the kernel writes an int, whatever the request's size says
+  if (ioctl(file, FS_IOC_GETVERSION, &generation) != 0) return 0;
+  return static_cast<std::uint32_t>(generation);
 }
 
 bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode) {

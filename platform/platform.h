@@ -32,31 +32,38 @@ SplitPath<std::string> split_posix_path(const std::string& path);
 SplitPath<std::wstring> split_windows_path(const std::wstring& path);
 
 // A directory held open, so that every later step reaches it by its handle, never by its name
-// again: the folder that holds a book, or a book's output directory. Closed by its owner.
+// again: the folder that holds a book, or a book's output directory. It closes itself.
 struct Directory {
   Directory() = default;
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
   ~Directory();
 
+  // Then the files this run created in it, which alone are ever written again.
 #ifdef _WIN32
   void* handle = nullptr;
+  std::vector<std::uint64_t> created_ids;  // their file IDs
 #else
   int descriptor = -1;
-  // Its device and inode number when it was held. A file system that serves directories by path
-  // (FUSE: bindfs, sshfs) can put another directory behind the descriptor, so there it is checked
-  // against these before anything is made in it.
+  // Its device and inode number when it was held, where the file system serves it by path (FUSE,
+  // SMB, and any kind not known to keep a descriptor on its directory), so another directory can
+  // come to stand behind the descriptor: there it is checked against these before anything is
+  // made in it.
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   bool served_by_path = true;
-#endif
-  // Whether anyone but this run could have put entries in it, and then the files this run created
-  // in it, which alone are ever written again: by their identities (file IDs, inode numbers), or
-  // on FAT and exFAT, whose inode numbers are no identity, by their names.
-  bool others_may_write = true;
+  // Files are known by their inode and generation numbers, or on FAT and exFAT, whose inode
+  // numbers are no identity, by their names.
   bool known_by_name = false;
-  std::vector<std::uint64_t> created_ids;
+  struct FileId {
+    std::uint64_t inode, generation;
+    bool operator==(const FileId& other) const {
+      return inode == other.inode && generation == other.generation;
+    }
+  };
+  std::vector<FileId> created_ids;
   std::vector<Path> created_names;
+#endif
   std::string quoted;  // its name as messages quote it
 };
 

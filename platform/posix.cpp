@@ -162,23 +162,15 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
   }
-  struct stat status;
   bool empty = false;
   // Made inside the folder, the directory is on the folder's file system, whose rules were read
   // once, when the folder was held (a directory served by path in its place is found above).
   output.served_by_path = folder.served_by_path;
   output.known_by_name = folder.known_by_name;
-  if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
-      !remember_identity(output)) {
+  if (!list_as_empty(output.descriptor, empty) || !remember_identity(output)) {
     return Making::failed;
   }
-  if (!empty) return Making::taken;
-  // Only this run's user can put entries in its own directory that no group or other may write,
-  // where the kernel serves it: a file system that serves by path may let others write there,
-  // whatever mode it shows.
-  output.others_may_write = output.served_by_path || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
-                            status.st_uid != geteuid();
-  return Making::made;
+  return empty ? Making::made : Making::taken;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -189,25 +181,30 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 }
 
 // Output files are created exclusively, never through a symlink. A name that exists already is
-// emptied and written again only when it is a regular file with one link that this run made there
-// (where no one else may write to the directory, every file in it is this run's): two records of
-// one type code, or codes the file system folds together, meet in one file. It is known by its
-// inode number, or on FAT and exFAT, whose inode numbers are no identity, by its name, letter case
-// folded: there no link exists and no file from elsewhere can appear. Anything else is refused:
-// EEXIST, or the system's error for what stands there.
+// emptied and written again only when it is a regular file with one link, by its open file and by
+// its name (some clients, cifs among them, count links only by the name), that this run made
+// there: two records of one type code, or codes the file system folds together, meet in one file.
+// It is known by its inode number and, where the file system reports one, its generation number,
+// which a file made later under a reused inode number does not share; or on FAT and exFAT, whose
+// inode numbers are no identity, by its name, letter case folded: there no link exists and no
+// file from elsewhere can appear. Anything else is refused: EEXIST, or the system's error for
+// what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
+  const auto identity = [](int file, const struct stat& status) {
+    return Directory::FileId{static_cast<std::uint64_t>(status.st_ino), generation_of(file)};
+  };
+  struct stat status;
   const int file =
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  struct stat status;
   if (file >= 0) {
-    if (!directory.others_may_write) return file;
     if (directory.known_by_name) {
       directory.created_names.push_back(name);
-      return file;
+    } else if (fstat(file, &status) == 0) {
+      directory.created_ids.push_back(identity(file, status));
+    } else {
+      return closing(file, -1);
     }
-    if (fstat(file, &status) != 0) return closing(file, -1);
-    directory.created_ids.push_back(static_cast<std::uint64_t>(status.st_ino));
     return file;
   }
   if (errno != EEXIST) return -1;
@@ -215,15 +212,21 @@ int create_output(Directory& directory, const Path& name) {
   const int existing =
       openat(at, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (existing < 0) return -1;
-  if (fstat(existing, &status) != 0) return closing(existing, -1);
+  struct stat named;
+  if (fstat(existing, &status) != 0 ||
+      fstatat(at, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    return closing(existing, -1);
+  }
   const auto& ids = directory.created_ids;
   const auto& names = directory.created_names;
-  const bool created_here =
-      !directory.others_may_write ||
-      std::find(ids.begin(), ids.end(), static_cast<std::uint64_t>(status.st_ino)) != ids.end() ||
-      std::any_of(names.begin(), names.end(),
-                  [&](const Path& created) { return same_folded(created, name); });
-  if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || !created_here) {
+  const bool made_here =
+      S_ISREG(status.st_mode) && status.st_nlink == 1 && named.st_nlink == 1 &&
+      named.st_ino == status.st_ino &&
+      (directory.known_by_name
+           ? std::any_of(names.begin(), names.end(),
+                         [&](const Path& created) { return same_folded(created, name); })
+           : std::find(ids.begin(), ids.end(), identity(existing, status)) != ids.end());
+  if (!made_here) {
     close(existing);
     errno = EEXIST;
     return -1;

@@ -191,7 +191,7 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
 }
 
 std::string mount_image(FileSystem& image) {
-  const bool exfat = image.kind == "exfat", served = image.kind == "bindfs";
+  const bool exfat = image.kind == "exfat-fuse", served = image.kind == "bindfs";
   const std::string packages = served  ? "bindfs"
                                : exfat ? "exfatprogs and exfat-fuse"
                                        : "dosfstools and fusefat";

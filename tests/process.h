@@ -65,11 +65,13 @@ Limits traced(const std::string& inject, const std::string& path = "",
 // bindfs, which serves it by path as sshfs does.
 struct FileSystem {
   std::string name;     // the test's name, as CTest shows it
-  std::string kind;     // "", "tmpfs", or the mount's: "exfat", "vfat" or "bindfs"
+  std::string kind;     // "", "tmpfs", or the mount's: "exfat-fuse", "fusefat" or "bindfs"
   std::string options;  // the driver's mount options
   std::string folder;   // holds the image (or the served folder) and the mount point
   std::string point;
   std::string beneath;  // where a neighbour changes what the mount shows: the served folder
+  // Its files are known by their names (FAT, exFAT), not by their numbers.
+  bool known_by_name() const { return kind == "exfat-fuse" || kind == "fusefat"; }
 };
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(FileSystem& image);
