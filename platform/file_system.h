@@ -20,6 +20,11 @@ FileSystemRules file_system_rules(int directory);
 // under its inode number, where the file system reports one (ext4, xfs, btrfs); 0 elsewhere.
 std::uint64_t generation_of(int file);
 
+// The inode number and link count of the entry `name` in `directory`, not following a symlink,
+// asked of the file system itself, past any attribute cache; false, with errno set, when they
+// cannot be read.
+bool entry_now(int directory, const char* name, std::uint64_t& inode, std::uint64_t& links);
+
 // The device and inode number of what `descriptor` holds, asked of the file system itself, past
 // any attribute cache; false, with errno set, when they cannot be read.
 bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode);

@@ -139,6 +139,17 @@ std::uint64_t generation_of(int file) {
   return static_cast<std::uint32_t>(generation);
 }
 
+bool entry_now(int directory, const char* name, std::uint64_t& inode, std::uint64_t& links) {
+  struct statx status;
+  if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_INO | STATX_NLINK,
+            &status) != 0) {
+    return false;
+  }
+  inode = status.stx_ino;
+  links = status.stx_nlink;
+  return true;
+}
+
 bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode) {
   struct statx status;
   if (statx(descriptor, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_INO, &status) != 0) {

@@ -182,7 +182,8 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 
 // Output files are created exclusively, never through a symlink. A name that exists already is
 // emptied and written again only when it is a regular file with one link, by its open file and by
-// its name (some clients, cifs among them, count links only by the name), that this run made
+// its name read past any cache (some clients, cifs among them, count links only by the name), that
+// this run made
 // there: two records of one type code, or codes the file system folds together, meet in one file.
 // It is known by its inode number and, where the file system reports one, its generation number,
 // which a file made later under a reused inode number does not share; or on FAT and exFAT, whose
@@ -212,16 +213,15 @@ int create_output(Directory& directory, const Path& name) {
   const int existing =
       openat(at, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (existing < 0) return -1;
-  struct stat named;
-  if (fstat(existing, &status) != 0 ||
-      fstatat(at, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+  std::uint64_t named_inode = 0, named_links = 0;
+  if (fstat(existing, &status) != 0 || !entry_now(at, name.c_str(), named_inode, named_links)) {
     return closing(existing, -1);
   }
   const auto& ids = directory.created_ids;
   const auto& names = directory.created_names;
   const bool made_here =
-      S_ISREG(status.st_mode) && status.st_nlink == 1 && named.st_nlink == 1 &&
-      named.st_ino == status.st_ino &&
+      S_ISREG(status.st_mode) && status.st_nlink == 1 && named_links == 1 &&
+      named_inode == static_cast<std::uint64_t>(status.st_ino) &&
       (directory.known_by_name
            ? std::any_of(names.begin(), names.end(),
                          [&](const Path& created) { return same_folded(created, name); })

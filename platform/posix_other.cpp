@@ -14,6 +14,14 @@ std::uint64_t generation_of(int) {
   return 0;
 }
 
+bool entry_now(int directory, const char* name, std::uint64_t& inode, std::uint64_t& links) {
+  struct stat status;
+  if (fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  inode = static_cast<std::uint64_t>(status.st_ino);
+  links = static_cast<std::uint64_t>(status.st_nlink);
+  return true;
+}
+
 bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode) {
   struct stat status;
   if (fstat(descriptor, &status) != 0) return false;

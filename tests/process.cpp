@@ -191,12 +191,27 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
 }
 
 std::string mount_image(FileSystem& image) {
-  const bool exfat = image.kind == "exfat-fuse", served = image.kind == "bindfs";
-  const std::string packages = served  ? "bindfs"
-                               : exfat ? "exfatprogs and exfat-fuse"
-                                       : "dosfstools and fusefat";
+  const std::string& kind = image.kind;
+  const bool exfat = kind == "exfat-fuse", served = kind == "bindfs", nfs = kind == "nfs";
+  const bool fuse = exfat || served || kind == "fusefat", share = nfs || kind == "smb";
+  const std::string module = kind == "smb" ? "cifs" : kind;
+  const std::string packages = served            ? "bindfs"
+                               : exfat           ? "exfatprogs and exfat-fuse"
+                               : kind == "xfs"   ? "xfsprogs"
+                               : kind == "ntfs3" ? "ntfs-3g"
+                               : kind == "exfat" ? "exfatprogs"
+                                                 : "dosfstools and fusefat";
   if (geteuid() != 0) return "mounting an image needs root";
-  if (access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
+  if (fuse && access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
+  if (!fuse && run_command({"modprobe", module}, "/").status != 0) {
+    return "needs the kernel's " + module + " module (the vm leg boots a kernel with it)";
+  }
+  // A share of the vm leg's servers: "SOURCE FOLDER", the folder being the share's on the server.
+  const std::string shared = env(nfs ? "IMPX_NFS_SHARE" : "IMPX_SMB_SHARE");
+  if (share && shared.find(' ') == std::string::npos) {
+    return nfs ? "needs the vm leg's nfsd (IMPX_NFS_SHARE)"
+               : "needs the vm leg's Samba (IMPX_SMB_SHARE)";
+  }
   image.folder = make_temp_directory();
   image.point = image.folder + "/mounted";
   const std::string file = image.folder + "/image";
@@ -205,12 +220,28 @@ std::string mount_image(FileSystem& image) {
   if (served) {
     image.beneath = file;
     fs::create_directory(file);
+  } else if (share) {
+    image.beneath = shared.substr(shared.find(' ') + 1);
+    mount = {"mount",
+             "-t",
+             nfs ? "nfs" : "cifs",
+             "-o",
+             nfs ? "vers=4.2" : "guest,vers=3.0",
+             shared.substr(0, shared.find(' ')),
+             image.point};
   } else {
     write_file(file, "");
-    fs::resize_file(file, 64 << 20);
-    const Outcome made = run_command({exfat ? "mkfs.exfat" : "mkfs.vfat", file}, "/");
+    fs::resize_file(file, (kind == "xfs" ? 320 : 64) << 20);  // xfs's least
+    std::vector<std::string> mkfs = {kind == "xfs"              ? "mkfs.xfs"
+                                     : kind == "ntfs3"          ? "mkfs.ntfs"
+                                     : exfat || kind == "exfat" ? "mkfs.exfat"
+                                                                : "mkfs.vfat",
+                                     file};
+    if (kind == "ntfs3") mkfs.insert(mkfs.begin() + 1, {"-F", "-Q"});
+    const Outcome made = run_command(mkfs, "/");
     if (made.status != 0) return made.status == 127 ? "needs " + packages : "mkfs: " + made.err;
     mount = {"fusefat", "-s", "-o", "rw+," + image.options, file, image.point};
+    if (!fuse) mount = {"mount", "-t", kind, "-o", "loop", file, image.point};
   }
   if (exfat) {  // its driver wants a block device: a loop device, let go once the mount holds it
     const std::string device = run_command({"losetup", "-f", "--show", file}, "/").out;
@@ -229,6 +260,8 @@ void unmount_image(const FileSystem& image) {
   // A mount that cannot be taken away now is detached, so that nothing below is removed.
   if (umount(image.point.c_str()) != 0) umount2(image.point.c_str(), MNT_DETACH);
   remove_tree(image.folder);
+  if (image.kind != "smb" && image.kind != "nfs") return;
+  for (const auto& entry : fs::directory_iterator(image.beneath)) remove_tree(entry.path());
 }
 
 std::map<std::string, std::string> tree(const std::string& root) {

@@ -60,18 +60,33 @@ const char* no_strace();
 Limits traced(const std::string& inject, const std::string& path = "",
               const std::string& calls = "all", const std::string& log = "/dev/null");
 
-// Where a test unpacks: the system's temporary directory, memory (tmpfs), or a file system image
-// made afresh and mounted through its FUSE driver for one test, or a folder served through
-// bindfs, which serves it by path as sshfs does.
+// Where a test unpacks: the system's temporary directory, memory (tmpfs), a file system image made
+// afresh and mounted for one test, through its FUSE driver or the kernel's, a folder served
+// through bindfs, which serves it by path as sshfs does, or a share of the servers that the vm leg
+// runs (SMB, NFS), whose folder a neighbour changes on the server's side.
 struct FileSystem {
   std::string name;     // the test's name, as CTest shows it
-  std::string kind;     // "", "tmpfs", or the mount's: "exfat-fuse", "fusefat" or "bindfs"
+  std::string kind;     // "", "tmpfs", or the mount's: "exfat-fuse", "fusefat", "bindfs", or the
+                        // kernel's "vfat", "exfat", "xfs", "ntfs3", "smb" or "nfs"
   std::string options;  // the driver's mount options
   std::string folder;   // holds the image (or the served folder) and the mount point
   std::string point;
   std::string beneath;  // where a neighbour changes what the mount shows: the served folder
-  // Its files are known by their names (FAT, exFAT), not by their numbers.
-  bool known_by_name() const { return kind == "exfat-fuse" || kind == "fusefat"; }
+  // Its rules: files known by their names (FAT, exFAT), not by their numbers; directories served
+  // by path (FUSE, SMB), where a neighbour beneath the mount can swap what the run holds; names
+  // that differ in letter case meeting in one file; and a deleted file's number given to a file
+  // made later with nothing that tells the two apart (a server's numbers passed through, ntfs3's
+  // file records).
+  bool known_by_name() const {
+    return kind == "exfat-fuse" || kind == "fusefat" || kind == "vfat" || kind == "exfat";
+  }
+  bool served_by_path() const {
+    return kind == "exfat-fuse" || kind == "fusefat" || kind == "bindfs" || kind == "smb";
+  }
+  bool folds_case() const { return known_by_name() || kind == "smb"; }
+  bool reuses_numbers() const {
+    return kind == "bindfs" || kind == "smb" || kind == "nfs" || kind == "ntfs3";
+  }
 };
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(FileSystem& image);
