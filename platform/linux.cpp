@@ -116,7 +116,7 @@ FileSystemRules file_system_rules(int directory) {
   switch (static_cast<unsigned long>(file_system.f_type)) {
     case MSDOS_SUPER_MAGIC:  // vfat, msdos
     case EXFAT_SUPER_MAGIC:
-      return {true, false};
+      return {true, false, true};
     case EXT4_SUPER_MAGIC:  // ext2, ext3, ext4
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
@@ -124,10 +124,11 @@ FileSystemRules file_system_rules(int directory) {
     case F2FS_SUPER_MAGIC:
     case OVERLAYFS_SUPER_MAGIC:
     case kNtfs3Magic:
+      return {false, false, true};
     case NFS_SUPER_MAGIC:
-      return {false, false};
+      return {false, false, false};
     case FUSE_SUPER_MAGIC:  // fuse and fuseblk
-      return {fuse_serves_fat(directory), true};
+      return {fuse_serves_fat(directory), true, false};
     default:
       return {};
   }

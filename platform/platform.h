@@ -52,8 +52,11 @@ struct Directory {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   bool served_by_path = true;
-  // Files are known by their inode and generation numbers, or on FAT and exFAT, whose inode
-  // numbers are no identity, by their names.
+  // Whether anyone but this run's user could put entries in it: where no one could, on a local
+  // file system, every file in it is the run's own. Elsewhere files are known by their inode and
+  // generation numbers, or on FAT and exFAT, whose inode numbers are no identity, by their names.
+  bool others_may_write = true;
+  bool local = false;
   bool known_by_name = false;
   struct FileId {
     std::uint64_t inode, generation;

@@ -103,6 +103,7 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   const FileSystemRules rules = file_system_rules(folder.descriptor);
   folder.served_by_path = rules.served_by_path;
   folder.known_by_name = rules.known_by_name;
+  folder.local = rules.local;
   if (!remember_identity(folder)) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
@@ -162,15 +163,20 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   if (output.descriptor < 0) {
     return errno == ELOOP || errno == ENOTDIR ? Making::taken : Making::failed;
   }
+  struct stat status;
   bool empty = false;
   // Made inside the folder, the directory is on the folder's file system, whose rules were read
   // once, when the folder was held (a directory served by path in its place is found above).
   output.served_by_path = folder.served_by_path;
   output.known_by_name = folder.known_by_name;
-  if (!list_as_empty(output.descriptor, empty) || !remember_identity(output)) {
+  if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
+      !remember_identity(output)) {
     return Making::failed;
   }
-  return empty ? Making::made : Making::taken;
+  if (!empty) return Making::taken;
+  output.others_may_write =
+      !folder.local || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
+  return Making::made;
 }
 
 bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
@@ -183,13 +189,13 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 // Output files are created exclusively, never through a symlink. A name that exists already is
 // emptied and written again only when it is a regular file with one link, by its open file and by
 // its name read past any cache (some clients, cifs among them, count links only by the name), that
-// this run made
-// there: two records of one type code, or codes the file system folds together, meet in one file.
-// It is known by its inode number and, where the file system reports one, its generation number,
-// which a file made later under a reused inode number does not share; or on FAT and exFAT, whose
-// inode numbers are no identity, by its name, letter case folded: there no link exists and no
-// file from elsewhere can appear. Anything else is refused: EEXIST, or the system's error for
-// what stands there.
+// this run made there: two records of one type code, or codes the file system folds together, meet
+// in one file. Where no one but the run's user may write to the directory on a local file system,
+// every file in it is this run's. Elsewhere a file is known by its inode number and, where the
+// file system reports one, its generation number, which a file made later under a reused inode
+// number does not share; or on FAT and exFAT, whose inode numbers are no identity, by its name,
+// letter case folded: there no link exists and no file from elsewhere can appear. Anything else
+// is refused: EEXIST, or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
   const auto identity = [](int file, const struct stat& status) {
@@ -199,6 +205,7 @@ int create_output(Directory& directory, const Path& name) {
   const int file =
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file >= 0) {
+    if (!directory.others_may_write) return file;
     if (directory.known_by_name) {
       directory.created_names.push_back(name);
     } else if (fstat(file, &status) == 0) {
@@ -222,10 +229,11 @@ int create_output(Directory& directory, const Path& name) {
   const bool made_here =
       S_ISREG(status.st_mode) && status.st_nlink == 1 && named_links == 1 &&
       named_inode == static_cast<std::uint64_t>(status.st_ino) &&
-      (directory.known_by_name
-           ? std::any_of(names.begin(), names.end(),
-                         [&](const Path& created) { return same_folded(created, name); })
-           : std::find(ids.begin(), ids.end(), identity(existing, status)) != ids.end());
+      (!directory.others_may_write ||
+       (directory.known_by_name
+            ? std::any_of(names.begin(), names.end(),
+                          [&](const Path& created) { return same_folded(created, name); })
+            : std::find(ids.begin(), ids.end(), identity(existing, status)) != ids.end()));
   if (!made_here) {
     close(existing);
     errno = EEXIST;
