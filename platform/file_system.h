@@ -13,8 +13,9 @@ struct FileSystemRules {
   // It may serve directories by path (FUSE, SMB, any kind not known to hold them), so that
   // another directory can come to stand behind a descriptor.
   bool served_by_path = true;
-  // It is a local disk or memory, where a directory's owner and mode, as the kernel enforces
-  // them, say who may put entries in it (never a network share, whose server others write to).
+  // It is a local disk or memory that stores each directory's owner and mode, which then say who
+  // may put entries in it (not FAT, exFAT or ntfs3, whose modes come from the mount's options, nor
+  // a network share, whose server others write to).
   bool local = false;
 };
 FileSystemRules file_system_rules(int directory);

@@ -109,22 +109,24 @@ constexpr unsigned long kNtfs3Magic = 0x7366746e;
 // Only the kinds known to keep a descriptor on the directory it was opened on, whoever acts in
 // it, are taken as holding: the kernel's local disk and memory file systems, and NFS, whose
 // descriptors hold file handles. Every other kind (FUSE, SMB, 9p, any magic not named here, or
-// one that cannot be read) is taken as served by path.
+// one that cannot be read) is taken as served by path. Of those that hold, only the ones that
+// store each directory's owner and mode are local in the sense of file_system.h: FAT's, exFAT's
+// and ntfs3's come from the mount's options, and NFS's from the server.
 FileSystemRules file_system_rules(int directory) {
   struct statfs file_system;
   if (fstatfs(directory, &file_system) != 0) return {};
   switch (static_cast<unsigned long>(file_system.f_type)) {
     case MSDOS_SUPER_MAGIC:  // vfat, msdos
     case EXFAT_SUPER_MAGIC:
-      return {true, false, true};
+      return {true, false, false};
     case EXT4_SUPER_MAGIC:  // ext2, ext3, ext4
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
     case TMPFS_MAGIC:
     case F2FS_SUPER_MAGIC:
     case OVERLAYFS_SUPER_MAGIC:
-    case kNtfs3Magic:
       return {false, false, true};
+    case kNtfs3Magic:
     case NFS_SUPER_MAGIC:
       return {false, false, false};
     case FUSE_SUPER_MAGIC:  // fuse and fuseblk
