@@ -1,6 +1,7 @@
 // POSIX systems other than Linux, where the kind of a file system is not told here: the safe rule
 // holds (files known by their inode numbers alone, every directory checked before an entry is
 // made in it), and read and write do every copy.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/file_system.h"
