@@ -127,8 +127,12 @@ TEST_F(RunTest, PromptBroughtBackToTheForegroundTakesTheTypedLine) {
     _exit(127);
   }
   ASSERT_GT(shell, 0);
-  std::string shown;  // what the terminal showed, waited for up to ten seconds at a time
-  const auto shows = [&](const char* text) {
+  // Types `keys`, then reads what the terminal shows, from the last time on, until it shows
+  // `text`, the shell ends or ten seconds pass.
+  std::string shown;
+  const auto type = [&](const std::string& keys, const char* text) {
+    EXPECT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    shown.clear();
     char bytes[4096];
     for (int waits = 0; shown.find(text) == npos && waits < 100; ++waits) {
       pollfd ready{terminal, POLLIN, 0};
@@ -138,22 +142,18 @@ TEST_F(RunTest, PromptBroughtBackToTheForegroundTakesTheTypedLine) {
     }
     return shown.find(text) != npos;
   };
-  const auto type = [&](const std::string& keys) {
-    return write(terminal, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
-  };
   // The run starts once the shell shows its prompt again, its line editor then holding the
   // terminal; the typed line is its prompt's once fg has given it the terminal.
   const std::string runner = env("IMPX_RUNNER").empty() ? "" : env("IMPX_RUNNER") + " ";
-  EXPECT_TRUE(type("unset HISTFILE; PS1=R'EADY> '; set -b\n") && shows("READY> "));
-  shown.clear();
-  EXPECT_TRUE(type("(until [ -e go ]; do sleep 0.01; done; " + runner + impx_program() +
-                   " missing.imp) &\n") &&
-              shows("READY> "));
+  EXPECT_TRUE(type("unset HISTFILE; PS1=R'EADY> '; set -b\n", "READY> "));
+  EXPECT_TRUE(type(
+      "(until [ -e go ]; do sleep 0.01; done; " + runner + impx_program() + " missing.imp) &\n",
+      "READY> "));
   write_file(work + "/go", "");
-  EXPECT_TRUE(shows("Stopped") && type("fg\n"));
+  EXPECT_TRUE(type("", "Stopped"));
+  type("fg\n", "");
   for (int waits = 0; tcgetpgrp(terminal) == shell && waits < 1000; ++waits) usleep(10000);
-  EXPECT_TRUE(type("0123456789abcdefghecho LEAK''ED\n") && type("exit\n"));
-  shows("never shown: all until the shell has ended");
+  type("0123456789abcdefghecho LEAK''ED\nexit\n", "never shown: all until the shell has ended");
   kill(shell, SIGKILL);
   waitpid(shell, nullptr, 0);
   close(terminal);
