@@ -17,6 +17,9 @@ struct FileSystemRules {
   // may put entries in it (not FAT, exFAT or ntfs3, whose modes come from the mount's options, nor
   // a network share, whose server others write to).
   bool local = false;
+  // It reports generation numbers (ext4, xfs, btrfs), which are then asked for: elsewhere the
+  // request would cost a call, on FUSE a round trip to the server, for nothing.
+  bool generations = false;
 };
 FileSystemRules file_system_rules(int directory);
 

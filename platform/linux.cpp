@@ -122,6 +122,7 @@ FileSystemRules file_system_rules(int directory) {
     case EXT4_SUPER_MAGIC:  // ext2, ext3, ext4
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
+      return {false, false, true, true};
     case TMPFS_MAGIC:
     case F2FS_SUPER_MAGIC:
     case OVERLAYFS_SUPER_MAGIC:

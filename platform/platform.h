@@ -58,6 +58,7 @@ struct Directory {
   bool others_may_write = true;
   bool local = false;
   bool known_by_name = false;
+  bool generations = false;  // whether the file system reports generation numbers
   struct FileId {
     std::uint64_t inode, generation;
     bool operator==(const FileId& other) const {

@@ -104,6 +104,7 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   folder.served_by_path = rules.served_by_path;
   folder.known_by_name = rules.known_by_name;
   folder.local = rules.local;
+  folder.generations = rules.generations;
   if (!remember_identity(folder)) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
@@ -169,6 +170,7 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   // once, when the folder was held (a directory served by path in its place is found above).
   output.served_by_path = folder.served_by_path;
   output.known_by_name = folder.known_by_name;
+  output.generations = folder.generations;
   if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
       !remember_identity(output)) {
     return Making::failed;
@@ -198,8 +200,9 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
 // is refused: EEXIST, or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
-  const auto identity = [](int file, const struct stat& status) {
-    return Directory::FileId{static_cast<std::uint64_t>(status.st_ino), generation_of(file)};
+  const auto identity = [&](int file, const struct stat& status) {
+    return Directory::FileId{static_cast<std::uint64_t>(status.st_ino),
+                             directory.generations ? generation_of(file) : 0};
   };
   struct stat status;
   const int file =
