@@ -25,6 +25,12 @@
   exit_with_pause(-1);
 }
 
+// Ends the run for memory that cannot be had, however the system reports it: an allocation that
+// fails (main makes this the new handler), or a call's error.
+[[noreturn]] inline void fail_out_of_memory() {
+  fail("Out of memory\n");
+}
+
 // Reports the last error in the perror form ("prefix: system text\n") and ends the run with -1.
 [[noreturn]] inline void fail_with_error(const char* prefix) {
   std::perror(prefix);

@@ -11,7 +11,7 @@ int IMPX_MAIN(int argc, PathChar** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   ignore_write_signals();
   // Every allocation that fails ends the run with the message, wherever it is made.
-  std::set_new_handler([] { fail("Out of memory\n"); });
+  std::set_new_handler(fail_out_of_memory);
   if (argc < 2) {
     const std::string program = argc > 0 ? console_text(argv[0]) : "impx";
     fail("Usage: %s <impfile1>...<impfilen>\n", program.c_str());

@@ -24,6 +24,7 @@ constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kSignatureOffset = 2;
 constexpr std::size_t kSignatureSize = 8;
 constexpr std::size_t kHeaderExtraOffset = 10;
+constexpr std::size_t kHeaderExtraSize = 8;
 constexpr std::size_t kResourceCountOffset = 18;
 constexpr std::size_t kNameLengthOffset = 20;
 constexpr std::size_t kInfoLengthOffset = 22;
@@ -35,6 +36,7 @@ constexpr std::size_t kTypeSize = 4;
 constexpr std::size_t kV2ExtraAOffset = 4;
 constexpr std::size_t kV2SizeOffset = 8;
 constexpr std::size_t kV2ExtraRawOffset = 12;
+constexpr std::size_t kExtraRawSize = 4;
 constexpr std::size_t kV2ExtraBOffset = 16;
 constexpr std::size_t kV1ExtraAOffset = 4;
 constexpr std::size_t kV1SizeOffset = 6;
@@ -42,7 +44,7 @@ constexpr std::size_t kV1SizeOffset = 6;
 struct ImpHeader {
   std::uint16_t version;
   char signature[kSignatureSize];
-  unsigned char extra[8];
+  unsigned char extra[kHeaderExtraSize];
   std::uint16_t resource_count;
   std::uint16_t name_length;
   std::uint16_t info_length;
@@ -54,7 +56,7 @@ struct ImpEntry {
   unsigned char type[kTypeSize];
   std::uint32_t extra_a;
   std::uint32_t size;
-  unsigned char extra_raw[4];
+  unsigned char extra_raw[kExtraRawSize];
   std::uint32_t extra_b;
 };
 

@@ -166,9 +166,9 @@ bool identity_now(int descriptor, std::uint64_t& device, std::uint64_t& inode) {
 
 namespace {
 
-// Measured for resources of 1 MiB and more: into tmpfs the kernel's copy takes 0.85-0.92 of the
-// time of read and write; into ext4 it takes 1.05-1.10 of it where the data starts on a page
-// boundary and up to 1.4 where it does not, as a resource's data in a book mostly does.
+// The kernel's copy pays into tmpfs alone: into ext4 it is slower than read and write, most where
+// the data does not start on a page boundary, as a resource's data in a book mostly does
+// (docs/benchmark.md has the figures).
 bool kernel_copy_pays(int output) {
   struct statfs file_system;
   return fstatfs(output, &file_system) == 0 && file_system.f_type == TMPFS_MAGIC;

@@ -42,14 +42,6 @@ bool is_device_name(const std::wstring& name) {
   return false;
 }
 
-}  // namespace
-
-SplitPath<std::string> split_posix_path(const std::string& path) {
-  return split_at(path, path.rfind('/'), 1);
-}
-
-namespace {
-
 // How far the root of a Windows path reaches, its last separator included: "C:\", "\", "\\?\C:\"
 // and "\\.\C:\", "\\server\share\" and "\\?\UNC\server\share\"; 2 for the drive-relative "C:".
 std::size_t windows_root_length(const std::wstring& path) {
@@ -72,6 +64,10 @@ std::size_t windows_root_length(const std::wstring& path) {
 }
 
 }  // namespace
+
+SplitPath<std::string> split_posix_path(const std::string& path) {
+  return split_at(path, path.rfind('/'), 1);
+}
 
 // Splitting the UTF-16 form on the wide backslash never mistakes the second byte of a character
 // in a multi-byte code page (0x5C in Shift-JIS) for a separator.

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include "platform/file_system.h"
+#endif
+
 // Paths from the command line in the system's own form: bytes on POSIX, UTF-16 on Windows (whose
 // narrow argument list would pass through the ANSI code page). IMPX_MAIN names the entry point.
 #ifdef _WIN32
@@ -32,44 +36,48 @@ SplitPath<std::string> split_posix_path(const std::string& path);
 SplitPath<std::wstring> split_windows_path(const std::wstring& path);
 
 // A directory held open, so that every later step reaches it by its handle, never by its name
-// again: the folder that holds a book, or a book's output directory. It closes itself.
+// again: the folder that holds a book, or a book's output directory. It closes itself. Each
+// platform keeps in it what it needs to tell the files this run made there from any other.
+#ifdef _WIN32
 struct Directory {
   Directory() = default;
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
   ~Directory();
 
-  // Then the files this run created in it, which alone are ever written again.
-#ifdef _WIN32
   void* handle = nullptr;
-  std::vector<std::uint64_t> created_ids;  // their file IDs
+  std::vector<std::uint64_t> created_ids;  // the file IDs of the files this run made in it
+};
 #else
+struct Directory {
+  Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  ~Directory();
+
   int descriptor = -1;
-  // Its device and inode number when it was held, where the file system serves it by path (FUSE,
-  // SMB, and any kind not known to keep a descriptor on its directory), so another directory can
-  // come to stand behind the descriptor: there it is checked against these before anything is
-  // made in it.
+  FileSystemRules rules;  // those of its file system, read once, when the book's folder was held
+  // Its device and inode number when it was held, where the file system serves it by path: there
+  // another directory can come to stand behind the descriptor, so it is checked against these
+  // before anything is made in it.
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
-  bool served_by_path = true;
   // Whether anyone but this run's user could put entries in it: where no one could, on a local
-  // file system, every file in it is the run's own. Elsewhere files are known by their inode and
-  // generation numbers, or on FAT and exFAT, whose inode numbers are no identity, by their names.
+  // file system, every file in it is the run's own.
   bool others_may_write = true;
-  bool local = false;
-  bool known_by_name = false;
-  bool generations = false;  // whether the file system reports generation numbers
+  // What tells a file this run made there from any other: its inode and generation numbers, or
+  // on a file system that knows files by name, its name with letter case folded.
   struct FileId {
-    std::uint64_t inode, generation;
+    std::uint64_t inode = 0, generation = 0;
+    std::string folded_name;
     bool operator==(const FileId& other) const {
-      return inode == other.inode && generation == other.generation;
+      return inode == other.inode && generation == other.generation &&
+             folded_name == other.folded_name;
     }
   };
   std::vector<FileId> created_ids;
-  std::vector<Path> created_names;
-#endif
-  std::string quoted;  // its name as messages quote it
 };
+#endif
 
 // Whether `path` is empty, which names no file (not the folder it would be taken in); errno is
 // then ENOENT.

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/platform.h"
@@ -46,13 +48,13 @@ T closing(int descriptor, T result) {
   return result;
 }
 
-// Whether `a` and `b` are one name to a file system that folds ASCII letter case.
-bool same_folded(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
+// `name` as a file system that folds ASCII letter case takes it.
+std::string folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
 }
 
 // Sets `empty` to whether the directory behind `descriptor` holds nothing but "." and "..";
@@ -78,7 +80,7 @@ bool list_as_empty(int descriptor, bool& empty) {
 // Records what `directory` holds now, as still_in_place will find it again, where the file system
 // serves it by path.
 bool remember_identity(Directory& directory) {
-  return !directory.served_by_path ||
+  return !directory.rules.served_by_path ||
          identity_now(directory.descriptor, directory.device, directory.inode);
 }
 
@@ -86,6 +88,27 @@ bool remember_identity(Directory& directory) {
 // 0), or its identity could not be read.
 Making not_in_place() {
   return errno == 0 ? Making::taken : Making::failed;
+}
+
+// What tells the file `file`, made or found under `name` in `directory`, from any other there;
+// false, with errno set, when it cannot be read. Where no one but the run's user may write to the
+// directory, every file in it is the run's own, and all share one identity. Elsewhere a file is
+// known by its inode number and, where the file system reports one, its generation number, which
+// a file made later under a reused inode number does not share; or, on a file system whose inode
+// numbers are no identity (FAT, exFAT), by its name, letter case folded: there no link exists and
+// no file from elsewhere can appear.
+bool identify(const Directory& directory, int file, const Path& name, Directory::FileId& id) {
+  id = Directory::FileId{};
+  if (!directory.others_may_write) return true;
+  if (directory.rules.known_by_name) {
+    id.folded_name = folded(name);
+    return true;
+  }
+  struct stat status;
+  if (fstat(file, &status) != 0) return false;
+  id.inode = static_cast<std::uint64_t>(status.st_ino);
+  id.generation = directory.rules.generations ? generation_of(file) : 0;
+  return true;
 }
 
 }  // namespace
@@ -100,11 +123,7 @@ std::FILE* open_book(const Path& path, Directory& folder) {
   const auto [directory, file] = split_posix_path(path);
   folder.descriptor = open(directory.empty() ? "." : directory.c_str(), kHoldFolder);
   if (folder.descriptor < 0) return nullptr;
-  const FileSystemRules rules = file_system_rules(folder.descriptor);
-  folder.served_by_path = rules.served_by_path;
-  folder.known_by_name = rules.known_by_name;
-  folder.local = rules.local;
-  folder.generations = rules.generations;
+  folder.rules = file_system_rules(folder.descriptor);
   if (!remember_identity(folder)) return nullptr;
   // A path ending in '/' names the folder itself, which opens and then cannot be read.
   const int book =
@@ -137,7 +156,7 @@ std::string console_text(const Path& text) {
 }
 
 bool still_in_place(const Directory& directory) {
-  if (!directory.served_by_path) return true;
+  if (!directory.rules.served_by_path) return true;
   std::uint64_t device = 0, inode = 0;
   if (!identity_now(directory.descriptor, device, inode)) return false;
   errno = 0;
@@ -168,16 +187,14 @@ Making make_output_directory(const Directory& folder, const Path& name, Director
   bool empty = false;
   // Made inside the folder, the directory is on the folder's file system, whose rules were read
   // once, when the folder was held (a directory served by path in its place is found above).
-  output.served_by_path = folder.served_by_path;
-  output.known_by_name = folder.known_by_name;
-  output.generations = folder.generations;
+  output.rules = folder.rules;
   if (fstat(output.descriptor, &status) != 0 || !list_as_empty(output.descriptor, empty) ||
       !remember_identity(output)) {
     return Making::failed;
   }
   if (!empty) return Making::taken;
-  output.others_may_write =
-      !folder.local || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || status.st_uid != geteuid();
+  output.others_may_write = !folder.rules.local || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+                            status.st_uid != geteuid();
   return Making::made;
 }
 
@@ -188,34 +205,21 @@ bool regular_file_length(std::FILE* stream, std::uint64_t& length) {
   return true;
 }
 
-// Output files are created exclusively, never through a symlink. A name that exists already is
-// emptied and written again only when it is a regular file with one link, by its open file and by
-// its name read past any cache (some clients, cifs among them, count links only by the name), that
-// this run made there: two records of one type code, or codes the file system folds together, meet
-// in one file. Where no one but the run's user may write to the directory on a local file system,
-// every file in it is this run's. Elsewhere a file is known by its inode number and, where the
-// file system reports one, its generation number, which a file made later under a reused inode
-// number does not share; or on FAT and exFAT, whose inode numbers are no identity, by its name,
-// letter case folded: there no link exists and no file from elsewhere can appear. Anything else
-// is refused: EEXIST, or the system's error for what stands there.
+// Output files are created exclusively, never through a symlink, and the identity of each is
+// kept (once, where all share one). A name that exists already is emptied and written again only
+// when it is a regular file with one link, by its open file and by its name read past any cache
+// (some clients, cifs among them, count links only by the name), whose identity is one this run
+// made there: two records of one type code, or codes the file system folds together, meet in one
+// file. Anything else is refused: EEXIST, or the system's error for what stands there.
 int create_output(Directory& directory, const Path& name) {
   const int at = directory.descriptor;
-  const auto identity = [&](int file, const struct stat& status) {
-    return Directory::FileId{static_cast<std::uint64_t>(status.st_ino),
-                             directory.generations ? generation_of(file) : 0};
-  };
-  struct stat status;
+  auto& ids = directory.created_ids;
+  Directory::FileId id;
   const int file =
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file >= 0) {
-    if (!directory.others_may_write) return file;
-    if (directory.known_by_name) {
-      directory.created_names.push_back(name);
-    } else if (fstat(file, &status) == 0) {
-      directory.created_ids.push_back(identity(file, status));
-    } else {
-      return closing(file, -1);
-    }
+    if (!identify(directory, file, name, id)) return closing(file, -1);
+    if (ids.empty() || !(ids.back() == id)) ids.push_back(std::move(id));
     return file;
   }
   if (errno != EEXIST) return -1;
@@ -223,20 +227,15 @@ int create_output(Directory& directory, const Path& name) {
   const int existing =
       openat(at, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (existing < 0) return -1;
+  struct stat status;
   std::uint64_t named_inode = 0, named_links = 0;
-  if (fstat(existing, &status) != 0 || !entry_now(at, name.c_str(), named_inode, named_links)) {
+  if (fstat(existing, &status) != 0 || !entry_now(at, name.c_str(), named_inode, named_links) ||
+      !identify(directory, existing, name, id)) {
     return closing(existing, -1);
   }
-  const auto& ids = directory.created_ids;
-  const auto& names = directory.created_names;
-  const bool made_here =
-      S_ISREG(status.st_mode) && status.st_nlink == 1 && named_links == 1 &&
-      named_inode == static_cast<std::uint64_t>(status.st_ino) &&
-      (!directory.others_may_write ||
-       (directory.known_by_name
-            ? std::any_of(names.begin(), names.end(),
-                          [&](const Path& created) { return same_folded(created, name); })
-            : std::find(ids.begin(), ids.end(), identity(existing, status)) != ids.end()));
+  const bool made_here = S_ISREG(status.st_mode) && status.st_nlink == 1 && named_links == 1 &&
+                         named_inode == static_cast<std::uint64_t>(status.st_ino) &&
+                         std::find(ids.begin(), ids.end(), id) != ids.end();
   if (!made_here) {
     close(existing);
     errno = EEXIST;

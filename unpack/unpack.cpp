@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "app/exit_with_pause.h"
@@ -18,10 +17,10 @@ constexpr char kDataCutShort[] = "Not a complete IMP file (resource data cut sho
 
 using Buffer = std::unique_ptr<unsigned char[]>;
 
+// Left uninitialised: every byte is written before it is read. An allocation that fails ends the
+// run in the new handler.
 Buffer allocate(std::size_t size) {
-  Buffer buffer(new (std::nothrow) unsigned char[size]);
-  if (!buffer) fail("Out of memory\n");
-  return buffer;
+  return Buffer(new unsigned char[size]);
 }
 
 // Ends the run after a read that came short: with the system's error when there was one (a disk
@@ -50,11 +49,12 @@ void read_exactly(std::FILE* book, unsigned char* data, std::size_t size, const 
 }
 
 // An output file, closed on every way out of the procedure that created it. It is created only
-// in the output directory this run made, where another could have come to stand behind its handle.
+// in the output directory this run made, where another could have come to stand behind its handle;
+// `shown` is that directory's name as messages quote it.
 struct OutputFile {
-  OutputFile(Directory& directory, const Path& name) {
+  OutputFile(Directory& directory, const std::string& shown, const Path& name) {
     if (!still_in_place(directory)) {
-      if (errno == 0) refuse_taken(directory.quoted);
+      if (errno == 0) refuse_taken(shown);
       fail_with_error("out");
     }
     file = names_no_file(name) ? -1 : create_output(directory, name);
@@ -145,24 +145,24 @@ void unpack_book(std::FILE* stream, const Directory& folder) {
     case Making::taken:
       refuse_taken(shown);
     case Making::failed:
-      if (errno == ENOMEM) fail("Out of memory\n");
+      if (errno == ENOMEM) fail_out_of_memory();
       fail_with_error("mkdir");
   }
-  output.quoted = shown;
 
   Path info_name;
   entry_name(kInfoFileName, info_name);
-  OutputFile info_file(output, info_name);
+  OutputFile info_file(output, shown, info_name);
   info_file.write(info.get(), info_size);
   info_file.close();
   info.reset();
   name.reset();
 
-  extract_resources(book.get(), header, output);
+  extract_resources(book.get(), header, output, shown);
   book.reset();
 }
 
-void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output) {
+void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output,
+                       const std::string& shown) {
   ImpEntry entry;
   std::uint32_t largest = 0;
   for (unsigned i = 0; i < header.resource_count; ++i) {
@@ -192,7 +192,7 @@ void extract_resources(std::FILE* book, const ImpHeader& header, Directory& outp
     if (length_known && (position > length || entry.size > length - position)) {
       fail("%s", kDataCutShort);
     }
-    OutputFile out(output, name);
+    OutputFile out(output, shown, name);
     copy_resource(book, position, entry.size, length_known, buffer.get(), buffer_size, out);
     out.close();
     position += entry.size;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "bookfile/bookfile.h"
 #include "platform/platform.h"
@@ -29,9 +30,9 @@ constexpr std::size_t kDataBufferMin = std::size_t{4} << 10;
 constexpr std::size_t kDataBufferMax = std::size_t{1} << 20;
 
 // Resources of at least this size in a book that is a regular file are copied inside the kernel
-// where the system can (one copy of each byte instead of two). Smaller ones come from the book
-// stream's buffer: a copy past it makes the stream read again, which at 64 KiB costs more than the
-// kernel saves (1.09 of read and write's time), at 256 KiB gains 3 % and at 1 MiB 14 %.
+// where that pays (copy_in_kernel): one copy of each byte instead of two. Smaller ones come from
+// the book stream's buffer, which a copy past it would make read again what the kernel copied.
+// docs/benchmark.md holds the figures behind this size and behind the file systems it pays on.
 constexpr std::size_t kKernelCopyMin = std::size_t{1} << 20;
 
 // The book stream's own buffer: large reads for the directory and the small resources.
@@ -43,7 +44,8 @@ constexpr std::size_t kBookStreamBuffer = std::size_t{64} << 10;
 // held since its making. Ends the run on any failure.
 void unpack_book(std::FILE* book, const Directory& folder);
 
-// Writes every resource to its own file in `output`. The stream stands at the start of the
-// directory, which is read whole before any resource file is created; it is left after the last
-// resource record, open.
-void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output);
+// Writes every resource to its own file in `output`, whose name messages quote as `shown`. The
+// stream stands at the start of the directory, which is read whole before any resource file is
+// created; it is left after the last resource record, open.
+void extract_resources(std::FILE* book, const ImpHeader& header, Directory& output,
+                       const std::string& shown);
