@@ -32,10 +32,7 @@ constexpr char kInfoFileName[] = "RSRC.INF";
 constexpr char kBlankType[] = "    ";
 constexpr char kBlankTypeFileName[] = "DATA.FRK";
 // The info file's first ten bytes, for books of either version.
-const std::string kInfoFilePrefix(
-    "\x00\x01"
-    "BOOKVELT",
-    10);
+const std::string kInfoFilePrefix = std::string("\x00\x01", 2) + kSignature;
 
 constexpr std::size_t entry_size(std::uint16_t version) {
   return version == 2 ? kEntrySizeV2 : kEntrySizeV1;
@@ -54,7 +51,7 @@ struct TestResource {
 
 struct TestBook {
   std::uint16_t version = 2;
-  std::string signature = "BOOKVELT";
+  std::string signature = layout::kSignature;
   std::string extra = std::string(8, '\0');
   std::string info;
   std::string name = "Novel";

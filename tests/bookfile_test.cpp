@@ -57,7 +57,7 @@ TEST(ReadHeader, ChecksLengthThenSignatureThenVersionThenFillsEveryField) {
       {header_bytes(9, "BOOKVELX").substr(0, 23), cut},
       {header_bytes(9, "BOOKVELX"), "Not an IMP file (bad sig BOOKVELX)\n"},
       {header_bytes(2, "bookvelt"), "Not an IMP file (bad sig bookvelt)\n"},
-      {header_bytes(2, "BOOK VEL"), "Not an IMP file (bad sig BOOK VEL)\n"},  // a blank as it is
+      {header_bytes(2, "BOOK VE~"), "Not an IMP file (bad sig BOOK VE~)\n"},  // as they are
       {header_bytes(2, std::string("XYZ\0ABCD", 8)), "Not an IMP file (bad sig XYZ     )\n"},
       {header_bytes(2, std::string(8, '\0')), "Not an IMP file (bad sig         )\n"},
       {header_bytes(2, std::string("\033c\033[2J\\\0", 8)),

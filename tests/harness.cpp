@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "bookfile/bookfile.h"
 #include "platform/platform.h"
@@ -29,7 +30,7 @@ std::ptrdiff_t open_descriptors() {
   return std::distance(fs::directory_iterator(listing), {});
 }
 
-// Checks the scratch directory against `expected` and removes the output; "" when all is well.
+// Checks the scratch directory against `expected`; "" when all is well.
 std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool ended) {
   if (std::distance(fs::directory_iterator(scratch.root), {}) != 1) {
     return "an entry beside the scratch directory";
@@ -55,7 +56,6 @@ std::string check(const Scratch& scratch, const ExpectedOutput& expected, bool e
     if (!ended && (seen.erase(layout::kInfoFileName) != 1 || seen != expected.last)) {
       return "not RSRC.INF and each name's last record after success";
     }
-    fs::remove_all(entry.path());
   }
   if (!ended && !output_seen) return "success without output";
   return "";
@@ -101,6 +101,12 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
   // A book named after its own file finds that name taken first.
   if (expected.directory == fs::path(scratch.book).filename()) expected.message.clear();
   const std::string broken = check(scratch, expected, run.ended);
+  // Whatever the check found, all that the run left goes, so that the next run has the book alone.
+  for (const std::string& folder : {scratch.root, scratch.directory}) {
+    for (const fs::path& left : std::vector<fs::path>(fs::directory_iterator(folder), {})) {
+      if (left != scratch.book && left != scratch.directory) fs::remove_all(left);
+    }
+  }
   if (run.broken.empty()) run.broken = broken;
   if (run.broken.empty() && !expected.message.empty() && run.message != expected.message) {
     run.broken = "the message \"" + run.message + "\", not \"" + expected.message + "\"";

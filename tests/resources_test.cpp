@@ -283,13 +283,13 @@ TEST_P(OnFileSystem, OnlyFilesThisRunMadeAreWrittenAgain) {
   // FAT and exFAT take for one name; the later bytes win.
   if (image.point.empty()) return;
   const TestBook codes = book_named(
-      "Novel", {{"DUPL", "one"}, {"DUPL", "two"}, {"TEXT", "first"}, {"text", "second"}});
+      "Novel", {{"DUPL", "one"}, {"DUPL", "two"}, {"ZETA", "first"}, {"zeta", "second"}});
   put("book.imp", make_book(codes));
   const Outcome run = impx_held({"book.imp"}, "close", "Novel/DUPL",
                                 [] { write_file("/proc/sys/vm/drop_caches", "2\n"); });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  const Files folded{{"TEXT", "second"}}, apart{{"TEXT", "first"}, {"text", "second"}};
+  const Files folded{{"ZETA", "second"}}, apart{{"ZETA", "first"}, {"zeta", "second"}};
   EXPECT_EQ(tree(work + "/Novel"),
             (Files{{"RSRC.INF", expected_info_file(codes)}, {"DUPL", "two"}} +
              (image.folds_case() ? folded : apart)));

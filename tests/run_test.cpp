@@ -257,7 +257,7 @@ TEST_P(Rows, Run) {
   for (std::string& arg : args)
     if (arg.rfind("{work}", 0) == 0) arg.replace(0, 6, work);
   const mode_t umask_before = umask(002);  // one that takes away what a mode of 0755 would not
-  const Outcome run = impx(args, "", row.limits, row.start);
+  const Outcome run = impx(target_paths(args), "", row.limits, row.start);
   umask(umask_before);
   EXPECT_EQ(run.status, row.message.empty() ? 0 : 255);
   EXPECT_EQ(run.err, row.message.empty() ? "" : row.message + kPrompt);
@@ -304,7 +304,7 @@ TEST_F(RunTest, FoldersMovedDuringTheRunKeepTheirPlace) {
     put("a.imp", make_book(book_named("First")));
     put("b.imp", make_book(book_named("Second")));
     put("books/a.imp", make_book(book_named("Novel")));
-    const Outcome run = impx_held(args, call, path, move);
+    const Outcome run = impx_held(target_paths(args), call, path, move);
     EXPECT_EQ(run.status, 0) << call << run.err;
     EXPECT_EQ(run.err, "") << call;
     EXPECT_EQ(tree(elsewhere).size(), 0u) << call;
@@ -331,14 +331,20 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
   const struct {
     const char* what;
     const TestBook& book;
-    // The file whose calls fail, below the run's directory ("" for all), what strace injects
-    // into them, and the run's message ("" when it unpacks the book whole).
+    // The file whose calls fail, below the run's directory ("." for that directory, "" for all),
+    // what strace injects into them, and the run's message ("" when it unpacks the book whole).
     std::string path, inject, message;
   } faults[] = {
       {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES",
        "mkdir: Permission denied\n"},
       {"listing the new output directory", data, "Novel", "/^fcntl(64)?$:error=EBADF",
        "mkdir: Bad file descriptor\n"},
+      {"holding the new output directory", data, ".", "openat:error=EIO:when=2",
+       "mkdir: Input/output error\n"},
+      {"a symlink in its place, as POSIX names it", data, ".", "openat:error=ELOOP:when=2",
+       kTaken},
+      {"closing the info file", data, "Novel/RSRC.INF", "close:error=EIO",
+       "close: Input/output error\n"},
       {"closing a resource's file", data, "Novel/TEXT", "close:error=EIO",
        "close: Input/output error\n"},
       {"reading the info block", long_info, "a.imp", "read:error=EIO:when=2",
@@ -353,23 +359,26 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
       {"the kernel's copy failing", large, "a.imp", "/^(copy_file_range|sendfile(64)?)$:error=EIO",
        ""},
   };
+  // In memory where it can be, where the kernel copies a large resource.
+  if (!memory_folder().empty()) {
+    base = memory_folder();
+    TearDown();
+    SetUp();
+  }
   for (const auto& [what, book, path, inject, message] : faults) {
-    const bool in_memory = &book == &large;  // in /dev/shm, where the kernel copies it
-    if (in_memory && memory_folder().empty()) {
+    if (&book == &large && memory_folder().empty()) {
       std::cout << "not run: " << what << " (needs a writable /dev/shm, where the kernel copies)\n";
       continue;
     }
-    const std::string directory = in_memory ? make_temp_directory(memory_folder()) : work;
-    write_file(directory + "/a.imp", make_book(book));
-    const Outcome run = run_impx({"a.imp"}, directory, "",
-                                 traced(inject, path.empty() ? "" : directory + "/" + path));
+    put("a.imp", make_book(book));
+    const std::string on = path.empty() ? "" : path == "." ? work : work + "/" + path;
+    const Outcome run = impx({"a.imp"}, "", traced(inject, on));
     EXPECT_EQ(run.status, message.empty() ? 0 : 255) << what;
     EXPECT_EQ(run.err, message.empty() ? "" : message + kPrompt) << what;
     if (message.empty()) {  // too large to be shown
-      EXPECT_TRUE((tree(directory) == unpacked("Novel", book) + Files{{"a.imp", make_book(book)}}));
+      EXPECT_TRUE((tree(work) == unpacked("Novel", book) + Files{{"a.imp", make_book(book)}}));
     }
-    remove_tree(directory + "/Novel");
-    if (in_memory) remove_tree(directory);
+    reset();
   }
 }
 
@@ -425,7 +434,7 @@ TEST_F(RunTest, BookInARootHasItsOutputInThatRoot) {
       std::cout << "not run: " << root << " (the file system's root is not writable here)\n";
       continue;
     }
-    const Outcome run = run_impx({root + stem + ".imp"}, work);
+    const Outcome run = impx({root + stem + ".imp"});
     EXPECT_EQ(run.status, 0) << root;
     EXPECT_EQ(run.err, "") << root;
     EXPECT_EQ(tree(folder + "/" + stem),

@@ -42,13 +42,13 @@ std::vector<std::string> Sandbox::target_paths(std::vector<std::string> paths) {
 }
 
 Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& input,
-                      const Limits& limits, const std::string& start) {
-  return run_impx(target_paths(args), work + "/" + start, input, limits);
+                      const Limits& limits, const std::string& start, const std::string& program) {
+  return run_impx(args, work + "/" + start, input, limits, program);
 }
 
 Outcome Sandbox::impx_held(const std::vector<std::string>& args, const std::string& call,
                            const std::string& path, const std::function<void()>& at_hold) {
-  return run_held(target_paths(args), work, call, path.empty() ? "" : work + "/" + path, at_hold);
+  return run_held(args, work, call, path.empty() ? "" : work + "/" + path, at_hold);
 }
 
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added) {

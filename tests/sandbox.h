@@ -40,11 +40,13 @@ class Sandbox : public testing::Test {
   virtual void discard(const std::string& done) { remove_tree(done); }
   // Writes `bytes` to `path` below "work" (with '/' between directories), making directories.
   void put(const std::string& path, const std::string& bytes);
-  // Runs impx in "work". Paths in `args` are written with '/' and given in the target's form.
+  // Runs impx (or `program`, another copy of it) in "work", or in `start` below it, with `args`
+  // as they stand: target_paths gives paths written with '/' in the target's form.
   Outcome impx(const std::vector<std::string>& args, const std::string& input = "",
-               const Limits& limits = {}, const std::string& start = "");
-  // Runs impx in "work", held by strace after its first call `call` on `path` (below "work"; ""
-  // for any path) while `at_hold` runs (see run_held).
+               const Limits& limits = {}, const std::string& start = "",
+               const std::string& program = "");
+  // Runs impx in "work" as impx does, held by strace after its first call `call` on `path`
+  // (below "work"; "" for any path) while `at_hold` runs (see run_held).
   Outcome impx_held(const std::vector<std::string>& args, const std::string& call,
                     const std::string& path, const std::function<void()>& at_hold);
 

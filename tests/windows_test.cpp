@@ -25,7 +25,7 @@ class WindowsTest : public Sandbox {
 TEST_F(WindowsTest, ForwardSlashIsNotASeparator) {
   put("books/a.imp", make_book(book_named("Novel", {{"TEXT", "text"}})));
   // impx gets the path with its slash; the file opens, but its directory part is empty.
-  const Outcome run = run_impx({"books/a.imp"}, work);
+  const Outcome run = impx({"books/a.imp"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(tree(work + "/Novel").size(), 2u);
   EXPECT_FALSE(fs::exists(work + "/books/Novel"));
@@ -122,7 +122,7 @@ TEST_F(WindowsTest, NamesAreJudgedAsTheCodePagesCharacters) {
 TEST_F(WindowsTest, UsageNamesAProgramInAnyScript) {
   for (const auto& [folder, shown] : {std::pair{"книги", "?????"}, std::pair{"cafė", "caf?"}}) {
     put(std::string(folder) + "/impx.exe", read_file(env("IMPX_EXE")));
-    const Outcome run = run_impx({}, work, "", {}, work + "/" + folder + "/impx.exe");
+    const Outcome run = impx({}, "", {}, "", work + "/" + folder + "/impx.exe");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.err.rfind("Usage: ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find(std::string(shown) + "\\impx.exe <impfile1>...<impfilen>\n"),
