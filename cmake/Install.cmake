@@ -25,7 +25,7 @@ install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${IMPX_DOC_DIR} COMPONE
 # The sample book of README.md's Quick start, so that an archive's reader can try the tool on it.
 install(FILES examples/sample.imp DESTINATION ${IMPX_DOC_DIR}/examples COMPONENT doc)
 # The pages README.md links to, where its links find them.
-install(FILES docs/building.md docs/security.md docs/benchmark.md DESTINATION ${IMPX_DOC_DIR}/docs
+install(FILES docs/usage.md docs/building.md docs/security.md docs/benchmark.md DESTINATION ${IMPX_DOC_DIR}/docs
         COMPONENT doc)
 
 # Compresses SOURCE into SOURCE.gz with gzip -9n: no name or time stored, the same bytes every

@@ -1,7 +1,7 @@
-# Holds README.md's table of messages and the manual page's DIAGNOSTICS in step: every message of
-# the one is a message of the other.
-#   cmake -DREADME=README.md -DMAN=docs/impx.1.in -P cmake/check_messages.cmake
-# Placeholders are compared without their marks: <error> in the README, \fIerror\fR in the page.
+# Holds docs/usage.md's table of messages and the manual page's DIAGNOSTICS in step: every message
+# of the one is a message of the other.
+#   cmake -DUSAGE=docs/usage.md -DMAN=docs/impx.1.in -P cmake/check_messages.cmake
+# Placeholders are compared without their marks: <error> in the table, \fIerror\fR in the page.
 
 function(plain_text text out)
   foreach(escape "\\fB" "\\fI" "\\fR" "\\fP" "\\&" "<" ">")
@@ -29,20 +29,20 @@ function(section_lines file heading next out)
   set(${out} "${section}" PARENT_SCOPE)
 endfunction()
 
-# The README's messages: the quoted texts of the first column of the table under "### Messages".
-section_lines("${README}" "### Messages" "^#" lines)
-set(readme_messages)
+# The table's messages: the quoted texts of its first column, under "## Messages".
+section_lines("${USAGE}" "## Messages" "^#" lines)
+set(table_messages)
 foreach(line IN LISTS lines)
   if(line MATCHES "^\\| (`[^|]*) \\|")
     string(REGEX MATCHALL "`[^`]+`" quoted "${CMAKE_MATCH_1}")
     foreach(message IN LISTS quoted)
       string(REGEX REPLACE "^`(.*)`$" "\\1" message "${message}")
       plain_text("${message}" message)
-      list(APPEND readme_messages "${message}")
+      list(APPEND table_messages "${message}")
     endforeach()
   endif()
 endforeach()
-list(REMOVE_DUPLICATES readme_messages)
+list(REMOVE_DUPLICATES table_messages)
 
 # The page's messages: the tag line after each .TP under .SH DIAGNOSTICS.
 section_lines("${MAN}" ".SH DIAGNOSTICS" "^\\.SH " lines)
@@ -58,13 +58,13 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
-set(only_readme ${readme_messages})
-list(REMOVE_ITEM only_readme ${man_messages})
+set(only_table ${table_messages})
+list(REMOVE_ITEM only_table ${man_messages})
 set(only_man ${man_messages})
-list(REMOVE_ITEM only_man ${readme_messages})
-list(LENGTH readme_messages count)
-if(count EQUAL 0 OR only_readme OR only_man)
-  message(FATAL_ERROR "README.md and the manual page list different messages:\n"
-                      "  only in README.md: ${only_readme}\n  only in the page: ${only_man}")
+list(REMOVE_ITEM only_man ${table_messages})
+list(LENGTH table_messages count)
+if(count EQUAL 0 OR only_table OR only_man)
+  message(FATAL_ERROR "docs/usage.md and the manual page list different messages:\n"
+                      "  only in docs/usage.md: ${only_table}\n  only in the page: ${only_man}")
 endif()
-message(STATUS "${count} messages, the same in README.md and the manual page")
+message(STATUS "${count} messages, the same in docs/usage.md and the manual page")

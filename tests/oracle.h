@@ -28,4 +28,7 @@ constexpr char kHeaderCut[] = "Not an IMP file (couldn't read)\n";
 constexpr char kHeadCut[] = "Not a complete IMP file (info block or name cut short)\n";
 constexpr char kEntryCut[] = "Couldn't read directory entry";
 constexpr char kDataCut[] = "Not a complete IMP file (resource data cut short)\n";
+inline std::string refused_book_name(const std::string& shown) {
+  return "Refusing book name \"" + shown + "\": it must name one new directory\n";
+}
 constexpr char kTaken[] = "Refusing output directory \"Novel\": something else took its place\n";

@@ -60,11 +60,8 @@ void add_refusals(std::vector<Row>& rows, const std::string& name,
                   Only only) {
   for (std::size_t i = 0; i < book_names.size(); ++i) {
     const auto& [bytes, shown] = book_names[i];
-    rows.push_back(
-        {name + "BookName" + std::to_string(i),
-         book_run(make_book(book_named(bytes)),
-                  "Refusing book name \"" + shown + "\": it must name one new directory\n", {}),
-         only});
+    rows.push_back({name + "BookName" + std::to_string(i),
+                    book_run(make_book(book_named(bytes)), refused_book_name(shown), {}), only});
   }
   for (std::size_t i = 0; i < type_codes.size(); ++i) {
     const auto& [bytes, shown] = type_codes[i];
