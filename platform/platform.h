@@ -66,13 +66,11 @@ struct Directory {
   // file system, every file in it is the run's own.
   bool others_may_write = true;
   // What tells a file this run made there from any other: its inode and generation numbers, or
-  // on a file system that knows files by name, its name with letter case folded.
+  // on a file system that knows files by name, in their place its name with letter case folded.
   struct FileId {
     std::uint64_t inode = 0, generation = 0;
-    std::string folded_name;
     bool operator==(const FileId& other) const {
-      return inode == other.inode && generation == other.generation &&
-             folded_name == other.folded_name;
+      return inode == other.inode && generation == other.generation;
     }
   };
   std::vector<FileId> created_ids;

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/platform.h"
@@ -101,7 +100,14 @@ bool identify(const Directory& directory, int file, const Path& name, Directory:
   id = Directory::FileId{};
   if (!directory.others_may_write) return true;
   if (directory.rules.known_by_name) {
-    id.folded_name = folded(name);
+    // The run names files by type codes, "RSRC.INF" and "DATA.FRK": eight bytes at most, which
+    // fill the place of the inode number.
+    const std::string key = folded(name);
+    if (key.size() > sizeof id.inode) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(&id.inode, key.data(), key.size());
     return true;
   }
   struct stat status;
@@ -219,7 +225,7 @@ int create_output(Directory& directory, const Path& name) {
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file >= 0) {
     if (!identify(directory, file, name, id)) return closing(file, -1);
-    if (ids.empty() || !(ids.back() == id)) ids.push_back(std::move(id));
+    if (ids.empty() || !(ids.back() == id)) ids.push_back(id);
     return file;
   }
   if (errno != EEXIST) return -1;
