@@ -102,11 +102,9 @@ InProcessRun unpack_and_check(const Scratch& scratch, const std::uint8_t* data, 
   if (expected.directory == fs::path(scratch.book).filename()) expected.message.clear();
   const std::string broken = check(scratch, expected, run.ended);
   // Whatever the check found, all that the run left goes, so that the next run has the book alone.
-  for (const std::string& folder : {scratch.root, scratch.directory}) {
-    for (const fs::path& left : std::vector<fs::path>(fs::directory_iterator(folder), {})) {
+  for (const std::string& folder : {scratch.root, scratch.directory})
+    for (const fs::path& left : std::vector<fs::path>(fs::directory_iterator(folder), {}))
       if (left != scratch.book && left != scratch.directory) fs::remove_all(left);
-    }
-  }
   if (run.broken.empty()) run.broken = broken;
   if (run.broken.empty() && !expected.message.empty() && run.message != expected.message) {
     run.broken = "the message \"" + run.message + "\", not \"" + expected.message + "\"";

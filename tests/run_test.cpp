@@ -283,18 +283,14 @@ TEST_F(RunTest, FoldersMovedDuringTheRunKeepTheirPlace) {
     fs::rename(books, work + "/moved");
     fs::create_directory_symlink(elsewhere, books);
   };
+  const auto move_start = [&] { fs::rename(work, sandbox + "/moved"); };
   const struct {
     std::vector<std::string> args, outputs;  // the outputs below the sandbox
     const char *call, *path;
     std::function<void()> move;
     bool posix_only;
   } moves[] = {
-      {{"a.imp", "b.imp"},
-       {"moved/First", "moved/Second"},
-       "read",
-       "a.imp",
-       [&] { fs::rename(work, sandbox + "/moved"); },
-       true},
+      {{"a.imp", "b.imp"}, {"moved/First", "moved/Second"}, "read", "a.imp", move_start, true},
       {{books + "/a.imp"}, {"work/moved/Novel"}, "open,openat", "books", swap_books, true},
       {{books + "/a.imp"}, {"work/moved/Novel"}, "/^p?read(64)?$", "books/a.imp", swap_books},
   };
@@ -332,7 +328,8 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
     const char* what;
     const TestBook& book;
     // The file whose calls fail, below the run's directory ("." for that directory, "" for all),
-    // what strace injects into them, and the run's message ("" when it unpacks the book whole).
+    // what strace injects into them, and
+    // the run's message ("" when it unpacks the book whole).
     std::string path, inject, message;
   } faults[] = {
       {"making the output directory", long_info, "", "mkdir,mkdirat:error=EACCES",
@@ -358,17 +355,11 @@ TEST_F(RunTest, InjectedFaultsAreReportedAsWhatTheyAre) {
       {"the kernel's copy failing", large, "a.imp", "/^(copy_file_range|sendfile(64)?)$:error=EIO",
        ""},
   };
-  // In memory where it can be, where the kernel copies a large resource.
-  if (!memory_folder().empty()) {
-    base = memory_folder();
-    TearDown();
-    SetUp();
-  }
+  if (memory_folder().empty()) GTEST_SKIP() << "needs a writable /dev/shm, where the kernel copies";
+  base = memory_folder();  // a sandbox there in place of the one in the temporary directory
+  TearDown();
+  SetUp();
   for (const auto& [what, book, path, inject, message] : faults) {
-    if (&book == &large && memory_folder().empty()) {
-      std::cout << "not run: " << what << " (needs a writable /dev/shm, where the kernel copies)\n";
-      continue;
-    }
     put("a.imp", make_book(book));
     const std::string on = path.empty() ? "" : path == "." ? work : work + "/" + path;
     const Outcome run = impx({"a.imp"}, "", traced(inject, on));
