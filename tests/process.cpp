@@ -158,7 +158,7 @@ Limits traced(const std::string& inject, const std::string& path, const std::str
 
 Outcome run_held(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& call, const std::string& path,
-                 const std::function<void()>& at_hold) {
+                 const std::function<void()>& at_hold, int input_terminal) {
   const std::string logs = make_temp_directory(), log = logs + "/strace";
   std::atomic<bool> ended{false};
   std::thread beside([&] {
@@ -176,8 +176,9 @@ Outcome run_held(const std::vector<std::string>& args, const std::string& direct
     // Until the run ends: a stop that comes before strace sees it would outlast one SIGCONT.
     for (; !ended; usleep(2000)) kill(held, SIGCONT);
   });
-  const Outcome run =
-      run_impx(args, directory, "", traced(call + ":signal=SIGSTOP:when=1", path, call, log));
+  Limits limits = traced(call + ":signal=SIGSTOP:when=1", path, call, log);
+  limits.input_terminal = input_terminal;
+  const Outcome run = run_impx(args, directory, "", limits);
   ended = true;
   beside.join();
   // A run that did not end as impx ends (killed at the deadline, say) leaves its log to be read.
@@ -195,12 +196,18 @@ std::string mount_image(FileSystem& image) {
   const bool exfat = kind == "exfat-fuse", served = kind == "bindfs", nfs = kind == "nfs";
   const bool fuse = exfat || served || kind == "fusefat", share = nfs || kind == "smb";
   const std::string module = kind == "smb" ? "cifs" : kind;
-  const std::string packages = served            ? "bindfs"
-                               : exfat           ? "exfatprogs and exfat-fuse"
-                               : kind == "xfs"   ? "xfsprogs"
-                               : kind == "ntfs3" ? "ntfs-3g"
-                               : kind == "exfat" ? "exfatprogs"
-                                                 : "dosfstools and fusefat";
+  // Each kind's mkfs (none for a served folder or a share), and the packages it and its driver
+  // come in.
+  static const std::map<std::string, std::pair<std::vector<std::string>, std::string>> makers = {
+      {"exfat-fuse", {{"mkfs.exfat"}, "exfatprogs and exfat-fuse"}},
+      {"fusefat", {{"mkfs.vfat"}, "dosfstools and fusefat"}},
+      {"vfat", {{"mkfs.vfat"}, "dosfstools"}},
+      {"exfat", {{"mkfs.exfat"}, "exfatprogs"}},
+      {"xfs", {{"mkfs.xfs"}, "xfsprogs"}},
+      {"ntfs3", {{"mkfs.ntfs", "-F", "-Q"}, "ntfs-3g"}},
+      {"bindfs", {{}, "bindfs"}}};
+  const auto maker = makers.find(kind);
+  const std::string packages = maker != makers.end() ? maker->second.second : "";
   if (geteuid() != 0) return "mounting an image needs root";
   if (fuse && access("/dev/fuse", R_OK | W_OK) != 0) return "needs FUSE (/dev/fuse)";
   if (!fuse && run_command({"modprobe", module}, "/").status != 0) {
@@ -232,12 +239,8 @@ std::string mount_image(FileSystem& image) {
   } else {
     write_file(file, "");
     fs::resize_file(file, (kind == "xfs" ? 320 : 64) << 20);  // xfs's least
-    std::vector<std::string> mkfs = {kind == "xfs"              ? "mkfs.xfs"
-                                     : kind == "ntfs3"          ? "mkfs.ntfs"
-                                     : exfat || kind == "exfat" ? "mkfs.exfat"
-                                                                : "mkfs.vfat",
-                                     file};
-    if (kind == "ntfs3") mkfs.insert(mkfs.begin() + 1, {"-F", "-Q"});
+    std::vector<std::string> mkfs = maker->second.first;
+    mkfs.push_back(file);
     const Outcome made = run_command(mkfs, "/");
     if (made.status != 0) return made.status == 127 ? "needs " + packages : "mkfs: " + made.err;
     mount = {"fusefat", "-s", "-o", "rw+," + image.options, file, image.point};

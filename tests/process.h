@@ -37,9 +37,10 @@ Outcome run_impx(const std::vector<std::string>& args, const std::string& direct
 // Runs impx as run_impx does, under strace, which stops it right after its first call `call` (a
 // set of calls as strace names them) on `path` ("" for any path); `at_hold` runs while it stands
 // still, then it goes on. A run that never makes that call runs through without `at_hold`.
+// Standard input is `input_terminal` when not -1, as in Limits.
 Outcome run_held(const std::vector<std::string>& args, const std::string& directory,
                  const std::string& call, const std::string& path,
-                 const std::function<void()>& at_hold);
+                 const std::function<void()>& at_hold, int input_terminal = -1);
 
 // The environment's variable `name`, "" where it is not set.
 std::string env(const char* name);

@@ -47,8 +47,9 @@ Outcome Sandbox::impx(const std::vector<std::string>& args, const std::string& i
 }
 
 Outcome Sandbox::impx_held(const std::vector<std::string>& args, const std::string& call,
-                           const std::string& path, const std::function<void()>& at_hold) {
-  return run_held(args, work, call, path.empty() ? "" : work + "/" + path, at_hold);
+                           const std::string& path, const std::function<void()>& at_hold,
+                           int input_terminal) {
+  return run_held(args, work, call, path.empty() ? "" : work + "/" + path, at_hold, input_terminal);
 }
 
 RowRun book_run(const std::string& bytes, const std::string& message, const Files& added) {

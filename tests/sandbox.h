@@ -48,7 +48,8 @@ class Sandbox : public testing::Test {
   // Runs impx in "work" as impx does, held by strace after its first call `call` on `path`
   // (below "work"; "" for any path) while `at_hold` runs (see run_held).
   Outcome impx_held(const std::vector<std::string>& args, const std::string& call,
-                    const std::string& path, const std::function<void()>& at_hold);
+                    const std::string& path, const std::function<void()>& at_hold,
+                    int input_terminal = -1);
 
   // Paths in the form the target takes: on Windows with backslashes, "/..." on drive Z:.
   static std::vector<std::string> target_paths(std::vector<std::string> paths);
