@@ -75,9 +75,7 @@ struct FileSystem {
   std::string beneath;  // where a neighbour changes what the mount shows: the served folder
   // Its rules: files known by their names (FAT, exFAT), not by their numbers; directories served
   // by path (FUSE, SMB), where a neighbour beneath the mount can swap what the run holds; names
-  // that differ in letter case meeting in one file; and a deleted file's number given to a file
-  // made later with nothing that tells the two apart (a server's numbers passed through, ntfs3's
-  // file records).
+  // that differ in letter case meeting in one file.
   bool known_by_name() const {
     return kind == "exfat-fuse" || kind == "fusefat" || kind == "vfat" || kind == "exfat";
   }
@@ -85,9 +83,6 @@ struct FileSystem {
     return kind == "exfat-fuse" || kind == "fusefat" || kind == "bindfs" || kind == "smb";
   }
   bool folds_case() const { return known_by_name() || kind == "smb"; }
-  bool reuses_numbers() const {
-    return kind == "bindfs" || kind == "smb" || kind == "nfs" || kind == "ntfs3";
-  }
 };
 // Makes and mounts `image`; "" when it is mounted, else why it cannot be here (the packages).
 std::string mount_image(FileSystem& image);
