@@ -89,14 +89,15 @@ Making not_in_place() {
   return errno == 0 ? Making::taken : Making::failed;
 }
 
-// What tells the file `file`, made or found under `name` in `directory`, from any other there;
-// false, with errno set, when it cannot be read. Where no one but the run's user may write to the
-// directory, every file in it is the run's own, and all share one identity. Elsewhere a file is
-// known by its inode number and, where the file system reports one, its generation number, which
-// a file made later under a reused inode number does not share; or, on a file system whose inode
-// numbers are no identity (FAT, exFAT), by its name, letter case folded: there no link exists and
-// no file from elsewhere can appear.
-bool identify(const Directory& directory, int file, const Path& name, Directory::FileId& id) {
+// What tells the file `file`, made or found under `name` in `directory`, from any other there,
+// with its `status` where the caller has read it; false, with errno set, when it cannot be read.
+// Where no one but the run's user may write to the directory, every file in it is the run's own,
+// and all share one identity. Elsewhere a file is known by its inode number and, where the file
+// system reports one, its generation number, which a file made later under a reused inode number
+// does not share; or, on a file system whose inode numbers are no identity (FAT, exFAT), by its
+// name, letter case folded: there no link exists and no file from elsewhere can appear.
+bool identify(const Directory& directory, int file, const Path& name, const struct stat* status,
+              Directory::FileId& id) {
   id = Directory::FileId{};
   if (!directory.others_may_write) return true;
   if (directory.rules.known_by_name) {
@@ -110,9 +111,9 @@ bool identify(const Directory& directory, int file, const Path& name, Directory:
     std::memcpy(&id.inode, key.data(), key.size());
     return true;
   }
-  struct stat status;
-  if (fstat(file, &status) != 0) return false;
-  id.inode = static_cast<std::uint64_t>(status.st_ino);
+  struct stat own;
+  if (status == nullptr && fstat(file, &own) != 0) return false;
+  id.inode = static_cast<std::uint64_t>((status != nullptr ? status : &own)->st_ino);
   id.generation = directory.rules.generations ? generation_of(file) : 0;
   return true;
 }
@@ -224,7 +225,7 @@ int create_output(Directory& directory, const Path& name) {
   const int file =
       openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file >= 0) {
-    if (!identify(directory, file, name, id)) return closing(file, -1);
+    if (!identify(directory, file, name, nullptr, id)) return closing(file, -1);
     if (ids.empty() || !(ids.back() == id)) ids.push_back(id);
     return file;
   }
@@ -236,7 +237,7 @@ int create_output(Directory& directory, const Path& name) {
   struct stat status;
   std::uint64_t named_inode = 0, named_links = 0;
   if (fstat(existing, &status) != 0 || !entry_now(at, name.c_str(), named_inode, named_links) ||
-      !identify(directory, existing, name, id)) {
+      !identify(directory, existing, name, &status, id)) {
     return closing(existing, -1);
   }
   const bool made_here = S_ISREG(status.st_mode) && status.st_nlink == 1 && named_links == 1 &&
