@@ -229,13 +229,8 @@ std::string mount_image(FileSystem& image) {
     fs::create_directory(file);
   } else if (share) {
     image.beneath = shared.substr(shared.find(' ') + 1);
-    mount = {"mount",
-             "-t",
-             nfs ? "nfs" : "cifs",
-             "-o",
-             nfs ? "vers=4.2" : "guest,vers=3.0",
-             shared.substr(0, shared.find(' ')),
-             image.point};
+    const std::string type = nfs ? "nfs" : "cifs", options = nfs ? "vers=4.2" : "guest,vers=3.0";
+    mount = {"mount", "-t", type, "-o", options, shared.substr(0, shared.find(' ')), image.point};
   } else {
     write_file(file, "");
     fs::resize_file(file, (kind == "xfs" ? 320 : 64) << 20);  // xfs's least
